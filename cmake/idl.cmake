@@ -1,0 +1,39 @@
+# The type library, header and GUIDs compiled from the IDL; the table of functions laid out afterwards.
+set(ZV_IDL ${CMAKE_SOURCE_DIR}/src/resources/zorvane.idl)
+set(ZV_GENERATED ${CMAKE_BINARY_DIR}/generated)
+file(MAKE_DIRECTORY ${ZV_GENERATED})
+
+if(CMAKE_CROSSCOMPILING OR NOT MSVC)
+  if(NOT ZV_WIDL)
+    find_program(ZV_WIDL NAMES widl REQUIRED)
+  endif()
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(ZV_WINE_DLLS /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
+    set(ZV_WIDL_FLAGS --win64)
+  else()
+    set(ZV_WINE_DLLS /usr/lib/i386-linux-gnu/wine/i386-windows)
+    set(ZV_WIDL_FLAGS --win32)
+  endif()
+  set(ZV_WIDL_COMMAND ${ZV_WIDL} ${ZV_WIDL_FLAGS} -I/usr/include/wine/wine/windows -L${ZV_WINE_DLLS})
+  add_custom_command(
+    OUTPUT ${ZV_GENERATED}/zorvane_idl.h ${ZV_GENERATED}/zorvane_idl_i.c ${ZV_GENERATED}/widl.tlb
+    COMMAND ${ZV_WIDL_COMMAND} -h -o ${ZV_GENERATED}/zorvane_idl.h ${ZV_IDL}
+    COMMAND ${ZV_WIDL_COMMAND} -u -o ${ZV_GENERATED}/zorvane_idl_i.c ${ZV_IDL}
+    COMMAND ${ZV_WIDL_COMMAND} -t -o ${ZV_GENERATED}/widl.tlb ${ZV_IDL}
+    DEPENDS ${ZV_IDL}
+    COMMENT "Compiling the IDL with widl")
+else()
+  # Native Windows build: MIDL from the Windows SDK.
+  add_custom_command(
+    OUTPUT ${ZV_GENERATED}/zorvane_idl.h ${ZV_GENERATED}/zorvane_idl_i.c ${ZV_GENERATED}/widl.tlb
+    COMMAND midl /nologo /h zorvane_idl.h /iid zorvane_idl_i.c /tlb widl.tlb /out ${ZV_GENERATED} ${ZV_IDL}
+    DEPENDS ${ZV_IDL}
+    COMMENT "Compiling the IDL with midl")
+endif()
+
+add_custom_target(zorvane_idl DEPENDS ${ZV_GENERATED}/zorvane_idl.h ${ZV_GENERATED}/zorvane_idl_i.c)
+
+# GUIDs and the generated header, for the DLL and for tests.
+add_library(zorvane_guids STATIC ${ZV_GENERATED}/zorvane_idl_i.c)
+add_dependencies(zorvane_guids zorvane_idl)
+target_include_directories(zorvane_guids PUBLIC ${ZV_GENERATED})

@@ -1,0 +1,6 @@
+# Cross toolchain: 32-bit Windows with mingw-w64 (posix threads), programs run under Wine.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+set(ZV_TRIPLET i686-w64-mingw32)
+set(ZV_WINE_ARCH win32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,0 +1,6 @@
+# Cross toolchain: 64-bit Windows with mingw-w64 (posix threads), programs run under wine64.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+set(ZV_TRIPLET x86_64-w64-mingw32)
+set(ZV_WINE_ARCH win64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# Makes, starts and removes the throwaway Wine prefix of a build or test run.
+#
+#   test_prefix.sh make <wine-dir> <win32|win64>           fresh prefix from the template
+#   test_prefix.sh up <wine-dir> <win32|win64> [--xvfb] [--register file.ocx]...
+#        fresh prefix, persistent wineserver, optional private Xvfb, registered servers
+#   test_prefix.sh down <wine-dir> <win32|win64>                        stop what `up` started, remove the prefix
+#
+# Only the wineserver of <wine-dir>/prefix and the Xvfb whose PID `up` recorded are ever stopped.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+cmd=${1:?command}
+wine_dir=${2:?wine directory}
+mkdir -p "$wine_dir"
+wine_dir=$(cd "$wine_dir" && pwd)
+arch=${3:-win32}
+export WINEARCH="$arch" WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
+if [ "$arch" = win64 ]; then
+  loader=/usr/lib/wine/wine64 server=/usr/lib/wine/wineserver64
+else
+  loader=/usr/lib/wine/wine server=/usr/lib/wine/wineserver32
+fi
+
+winepath_of() { # <unix path>: the same file as Wine's Z: drive names it
+  local path
+  path=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+  printf 'Z:%s' "${path//\//\\}"
+}
+
+stop_server() { # <prefix>
+  [ -d "$1" ] || return 0
+  WINEPREFIX="$1" "$server" -k 2>/dev/null || true
+  WINEPREFIX="$1" "$server" -w 2>/dev/null || true
+}
+
+# The template: booted once per wine-dir, with fonts and an X11 driver that needs no window manager.
+make_template() {
+  local template="$wine_dir/template-$arch"
+  [ -f "$template/.ready" ] && return 0
+  rm -rf "$template"
+  mkdir -p "$template"
+  (
+    export WINEPREFIX="$template"
+    unset DISPLAY
+    "$loader" wineboot -i >/dev/null 2>&1
+    "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+    stop_server "$template"
+  )
+  cp /usr/share/wine/fonts/*.ttf "$template/drive_c/windows/Fonts/" 2>/dev/null || true
+  touch "$template/.ready"
+}
+
+make_prefix() {
+  (
+    flock 9
+    make_template
+    stop_server "$wine_dir/prefix"
+    rm -rf "$wine_dir/prefix"
+    cp -a "$wine_dir/template-$arch" "$wine_dir/prefix"
+  ) 9>"$wine_dir/.lock"
+}
+
+start_xvfb() {
+  local fifo="$wine_dir/display.fifo"
+  rm -f "$fifo" "$wine_dir/display"
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  echo $! >"$wine_dir/xvfb.pid"
+  local number
+  read -r -t 10 number <"$fifo" || { echo "Xvfb did not start" >&2; exit 1; }
+  rm -f "$fifo"
+  echo "$number" >"$wine_dir/display"
+}
+
+case "$cmd" in
+  make)
+    make_prefix
+    ;;
+  up)
+    shift 3
+    xvfb=no
+    servers=()
+    while [ $# -gt 0 ]; do
+      case "$1" in
+        --xvfb) xvfb=yes ;;
+        --register) servers+=("$2"); shift ;;
+        *) echo "unknown option $1" >&2; exit 2 ;;
+      esac
+      shift
+    done
+    "$0" down "$wine_dir" "$arch"
+    make_prefix
+    [ "$xvfb" = yes ] && start_xvfb
+    # A persistent wineserver with its own output: test runners then wait for no lingering server.
+    WINEPREFIX="$wine_dir/prefix" "$server" -p </dev/null >/dev/null 2>&1
+    for ocx in "${servers[@]}"; do
+      "$here/wine_run.sh" "$arch" "$wine_dir" regsvr32 /s "$(winepath_of "$ocx")" 2>/dev/null ||
+        { echo "registering $ocx failed" >&2; exit 1; }
+    done
+    ;;
+  down)
+    stop_server "$wine_dir/prefix"
+    if [ -f "$wine_dir/xvfb.pid" ]; then
+      kill "$(cat "$wine_dir/xvfb.pid")" 2>/dev/null || true
+      rm -f "$wine_dir/xvfb.pid" "$wine_dir/display"
+    fi
+    rm -rf "$wine_dir/prefix"
+    ;;
+  *)
+    echo "usage: $0 make|up|down <wine-dir> [win32|win64] ..." >&2
+    exit 2
+    ;;
+esac

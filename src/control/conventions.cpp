@@ -1,0 +1,59 @@
+// The report, skip and raise conventions, and the error information that goes with them.
+#include "control/conventions.h"
+
+#include "library/raii.h"
+#include "library/type_library.h"
+
+#include <oleauto.h>
+
+#include "zorvane_idl.h"
+
+namespace zorvane {
+
+HRESULT raise_error(const failure& f) noexcept {
+    com_ptr<ICreateErrorInfo> create;
+    if (SUCCEEDED(CreateErrorInfo(create.put()))) {
+        create->SetGUID(IID__Zorvane);
+        create->SetSource(const_cast<wchar_t*>(L"ZorvaneLib.Zorvane"));
+        create->SetDescription(const_cast<wchar_t*>(f.description.c_str()));
+        com_ptr<IErrorInfo> info;
+        if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, info.put_void()))) SetErrorInfo(0, info.get());
+    }
+    return f.hresult;
+}
+
+void report_error(const failure& f) noexcept {
+    try {
+        const std::wstring text = std::to_wstring(f.number) + f.description;
+        MessageBoxW(GetActiveWindow(), text.c_str(), L"Ошибка", MB_OK | MB_ICONERROR);
+    } catch (...) {
+        MessageBoxW(GetActiveWindow(), L"7", L"Ошибка", MB_OK | MB_ICONERROR);
+    }
+}
+
+HRESULT conclude(convention c, std::exception_ptr thrown) noexcept {
+    try {
+        std::rethrow_exception(thrown);
+    } catch (const pending_method& p) {
+        failure f{err::action_not_supported, L"", E_NOTIMPL};
+        try {
+            f.description = std::wstring(p.name) + L" is not available in this version of ZorvaneLib";
+        } catch (...) {
+        }
+        return raise_error(f);
+    } catch (...) {
+    }
+    const failure f = describe(thrown);
+    switch (c) {
+    case convention::report:
+        report_error(f);
+        return S_OK;
+    case convention::skip:
+        return S_OK;
+    case convention::raise:
+        break;
+    }
+    return raise_error(f);
+}
+
+} // namespace zorvane

@@ -1,0 +1,206 @@
+// IDispatch written once: names, DISPIDs and calls all go through the type library's ITypeInfo.
+//
+// ITypeInfo::Invoke refuses a VARIANT* (VT_BYREF|VT_VARIANT, as VBScript passes its variables)
+// or a plain value where a typed by-reference parameter (BSTR*, long*, short*) is declared. Such an
+// argument is converted into a temporary of the declared type, the call gets a reference to the
+// temporary, and a changed value is written back into the caller's variable.
+#include "control/dispatch.h"
+
+#include "library/errors.h"
+#include "library/raii.h"
+#include "library/type_library.h"
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace zorvane::dispatch {
+namespace {
+
+struct byref_param {
+    UINT index;   // position in the parameter list
+    VARTYPE type; // the type the parameter points to
+};
+
+struct function {
+    MEMBERID member;
+    INVOKEKIND kind;
+    std::vector<byref_param> byref;  // typed by-reference parameters
+};
+
+struct table {
+    IID iid;
+    com_ptr<ITypeInfo> info;
+    std::vector<function> functions;
+};
+
+std::mutex cache_lock;
+std::vector<std::unique_ptr<table>> cache;
+
+std::vector<function> describe_functions(ITypeInfo* info) {
+    TYPEATTR* attr = nullptr;
+    check(info->GetTypeAttr(&attr));
+    const WORD count = attr->cFuncs;
+    info->ReleaseTypeAttr(attr);
+
+    std::vector<function> functions;
+    for (UINT i = 0; i < count; ++i) {
+        FUNCDESC* desc = nullptr;
+        check(info->GetFuncDesc(i, &desc));
+        function f{desc->memid, desc->invkind, {}};
+        for (SHORT p = 0; p < desc->cParams; ++p) {
+            const ELEMDESC& e = desc->lprgelemdescParam[p];
+            const USHORT flags = e.paramdesc.wParamFlags;
+            if (e.tdesc.vt != VT_PTR || (flags & PARAMFLAG_FRETVAL) || !(flags & PARAMFLAG_FIN)) continue;
+            const VARTYPE target = e.tdesc.lptdesc->vt;
+            if (target == VT_VARIANT || target == VT_PTR || target == VT_USERDEFINED) continue;
+            f.byref.push_back({static_cast<UINT>(p), target});
+        }
+        info->ReleaseFuncDesc(desc);
+        functions.push_back(std::move(f));
+    }
+    return functions;
+}
+
+const table& table_for(REFIID iid) {
+    std::lock_guard<std::mutex> guard(cache_lock);
+    for (const auto& t : cache)
+        if (IsEqualIID(t->iid, iid)) return *t;
+    auto info = type_library::interface_info(iid);
+    auto functions = describe_functions(info.get());
+    cache.push_back(std::make_unique<table>(table{iid, std::move(info), std::move(functions)}));
+    return *cache.back();
+}
+
+// Where parameter `index` stands in rgvarg, or -1 when the caller left it out.
+int slot_of(const DISPPARAMS& params, UINT index) {
+    for (UINT i = 0; i < params.cNamedArgs; ++i)
+        if (params.rgdispidNamedArgs[i] == static_cast<DISPID>(index)) return static_cast<int>(i);
+    const UINT positional = params.cArgs - params.cNamedArgs;
+    return index < positional ? static_cast<int>(params.cArgs - 1 - index) : -1;
+}
+
+// Stores `value` (of type `type`) into the typed variable a VT_BYREF argument points to.
+void store_into(VARIANTARG& target, VARIANT& value) {
+    const VARTYPE type = V_VT(&target) & ~VT_BYREF;
+    unique_variant converted;
+    if (FAILED(VariantChangeType(converted.get(), &value, 0, type))) return;
+    void* slot = V_BYREF(&target);
+    switch (type) {
+    case VT_BSTR:
+        SysFreeString(*static_cast<BSTR*>(slot));
+        *static_cast<BSTR*>(slot) = V_BSTR(converted.get());
+        V_VT(converted.get()) = VT_EMPTY;
+        break;
+    case VT_I1: case VT_UI1: *static_cast<BYTE*>(slot) = V_UI1(converted.get()); break;
+    case VT_I2: case VT_UI2: case VT_BOOL: *static_cast<SHORT*>(slot) = V_I2(converted.get()); break;
+    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_ERROR:
+        *static_cast<LONG*>(slot) = V_I4(converted.get());
+        break;
+    case VT_R4: *static_cast<FLOAT*>(slot) = V_R4(converted.get()); break;
+    case VT_R8: case VT_DATE: *static_cast<DOUBLE*>(slot) = V_R8(converted.get()); break;
+    case VT_CY: case VT_I8: case VT_UI8: *static_cast<LONGLONG*>(slot) = V_I8(converted.get()); break;
+    default: break;
+    }
+}
+
+HRESULT invoke_coerced(const table& t, const function& f, void* self, DISPID member, WORD flags,
+                       DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception, UINT* arg_error) {
+    std::vector<VARIANTARG> args(params->rgvarg, params->rgvarg + params->cArgs);
+    struct coerced {
+        int slot = -1;
+        unique_variant before;
+        unique_variant value;
+    };
+    std::vector<coerced> temps(f.byref.size());  // never reallocated: args point into it
+    size_t used = 0;
+
+    for (const byref_param& p : f.byref) {
+        const int slot = slot_of(*params, p.index);
+        if (slot < 0 || V_VT(&args[slot]) == (VT_BYREF | p.type)) continue;
+        const VARIANT* source = &args[slot];
+        if (V_VT(source) == (VT_BYREF | VT_VARIANT)) source = V_VARIANTREF(source);
+        auto& temp = temps[used++];
+        temp.slot = slot;
+        const HRESULT hr = VariantChangeType(temp.value.get(), const_cast<VARIANT*>(source), 0, p.type);
+        if (FAILED(hr)) {
+            if (arg_error) *arg_error = static_cast<UINT>(slot);
+            return DISP_E_TYPEMISMATCH;
+        }
+        check(VariantCopy(temp.before.get(), temp.value.get()));
+        V_VT(&args[slot]) = VT_BYREF | p.type;
+        V_BYREF(&args[slot]) = &V_I4(temp.value.get());  // the union's storage, whatever its type
+    }
+
+    DISPPARAMS coerced_params = *params;
+    coerced_params.rgvarg = args.data();
+    const HRESULT hr = t.info->Invoke(self, member, flags, &coerced_params, result, exception, arg_error);
+    if (FAILED(hr)) return hr;
+
+    for (size_t i = 0; i < used; ++i) {
+        auto& temp = temps[i];
+        if (VarCmp(temp.before.get(), temp.value.get(), LOCALE_INVARIANT, 0) == static_cast<HRESULT>(VARCMP_EQ))
+            continue;
+        VARIANTARG& original = params->rgvarg[temp.slot];
+        if (V_VT(&original) == (VT_BYREF | VT_VARIANT)) {
+            VARIANT* target = V_VARIANTREF(&original);
+            VariantClear(target);
+            *target = temp.value.release();
+        } else if (V_VT(&original) & VT_BYREF) {
+            store_into(original, *temp.value.get());
+        }
+    }
+    return hr;
+}
+
+} // namespace
+
+HRESULT get_type_info(REFIID iid, UINT index, ITypeInfo** info) noexcept {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    if (index != 0) return DISP_E_BADINDEX;
+    try {
+        *info = type_library::info_of(iid).detach();
+        return S_OK;
+    } catch (...) {
+        return describe(std::current_exception()).hresult;
+    }
+}
+
+HRESULT get_ids_of_names(REFIID iid, REFIID riid, LPOLESTR* names, UINT count, DISPID* ids) noexcept {
+    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    if (!names || !ids) return E_POINTER;
+    try {
+        return table_for(iid).info->GetIDsOfNames(names, count, ids);
+    } catch (...) {
+        return describe(std::current_exception()).hresult;
+    }
+}
+
+HRESULT invoke(REFIID iid, void* self, DISPID member, REFIID riid, WORD flags, DISPPARAMS* params,
+               VARIANT* result, EXCEPINFO* exception, UINT* arg_error) noexcept {
+    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    if (!params) return E_POINTER;
+    if (params->cArgs && !params->rgvarg) return E_INVALIDARG;
+    if (params->cNamedArgs > params->cArgs || (params->cNamedArgs && !params->rgdispidNamedArgs))
+        return E_INVALIDARG;
+    try {
+        const table& t = table_for(iid);
+        auto f = std::find_if(t.functions.begin(), t.functions.end(), [&](const function& candidate) {
+            return candidate.member == member && (candidate.kind & flags);
+        });
+        if (f == t.functions.end() || f->byref.empty())
+            return t.info->Invoke(self, member, flags, params, result, exception, arg_error);
+        return invoke_coerced(t, *f, self, member, flags, params, result, exception, arg_error);
+    } catch (...) {
+        return describe(std::current_exception()).hresult;
+    }
+}
+
+void release_cache() noexcept {
+    std::lock_guard<std::mutex> guard(cache_lock);
+    cache.clear();
+}
+
+} // namespace zorvane::dispatch

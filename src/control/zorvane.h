@@ -1,0 +1,116 @@
+// The control object Zorvane: its interfaces, its state and one member per method of _Zorvane.
+#pragma once
+
+#include "library/module.h"
+
+#include <windows.h>
+#include <ocidl.h>
+
+#include <atomic>
+
+namespace zorvane {
+
+class control;
+
+// What a _Zorvane pointer points at: the laid-out table of functions and the way back to the object.
+struct dual_face {
+    const void* const* vtable;
+    control* owner;
+};
+
+class control final : public ISupportErrorInfo, public IProvideClassInfo2 {
+public:
+    static HRESULT create(REFIID iid, void** out) noexcept;
+
+    // IUnknown, shared by every interface of the object.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) noexcept override;
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override;
+    ULONG STDMETHODCALLTYPE Release() noexcept override;
+
+    // ISupportErrorInfo (support_error_info.cpp)
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) noexcept override;
+
+    // IProvideClassInfo2 (provide_class_info.cpp)
+    HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** info) noexcept override;
+    HRESULT STDMETHODCALLTYPE GetGUID(DWORD kind, GUID* guid) noexcept override;
+
+    IUnknown* identity() noexcept { return reinterpret_cast<IUnknown*>(&dual_); }
+
+    // _Zorvane, in interface order; bound to the table of functions in method_table.cpp.
+    void WinShutDown();
+    void WinRestart();
+    void GetWindowsDir(BSTR* result);
+    void GetSystemDir(BSTR* result);
+    void GetTempDir(BSTR* result);
+    void CaptureHwnd(LONG* ControlHwnd, BSTR FileName, IPictureDisp** result);
+    void CaptureDesktop(BSTR FileName, IPictureDisp** result);
+    void ShowRegionalSettings();
+    void ShowHardwareWizard();
+    void ShowProgramsDialog();
+    void ShowPowerProperties();
+    void ShowDateTimeProperties();
+    void ShowDisplayProperties();
+    void ShowInternetProperties();
+    void ShowThemesProperties();
+    void ShowGameControllers();
+    void ShowKeyboardProperties();
+    void ShowModemProperties();
+    void ShowMouseProperties();
+    void ShowMultimediaProperties();
+    void ShowNetworkProperties();
+    void ShowPasswordProperties();
+    void ShowSoundsProperties();
+    void ShowSystemProperties();
+    void ShowScanCam();
+    void SetCursorPosition(VARIANT* X, BSTR* Y);
+    void MouseDisable();
+    void KeyboardDisable();
+    void GetCursorPositionX(BSTR* result);
+    void GetCursorPositionY(BSTR* result);
+    void WindowsPlatform(BSTR* result);
+    void WindowsBuildNumber(BSTR* result);
+    void WindowsMajorVersion(BSTR* result);
+    void WindowsMinorVersion(BSTR* result);
+    void WindowsCSDVersion(BSTR* result);
+    void WindowsRegKey(BSTR* result);
+    void GetTotalMemory(BSTR* result);
+    void GetFreeMemory(BSTR* result);
+    void GetTotalVirtualMemory(BSTR* result);
+    void GetAvailableVirtualMemory(BSTR* result);
+    void ResolutionScreenX(BSTR* result);
+    void ResolutionScreenY(BSTR* result);
+    void GetProcessorType(BSTR* result);
+    void GetDriveLabel(BSTR* PathDrive, BSTR* result);
+    void GetDriveSerialNo(BSTR* PathDrive, BSTR* result);
+    void GetDriveFileSystem(BSTR* PathDrive, BSTR* result);
+    void HideFocus(LONG* hWnd);
+    void ShowFocus(LONG* hWnd);
+    void ShowDesktop();
+    void HideDesktop();
+    void StopResizeForm(LONG* FormHwnd, VARIANT* MinWidth, SHORT* MinHeight);
+    void MakePath(BSTR Path);
+    void SetWallpaper(BSTR* BMPFileName);
+    void AddToStartup(BSTR ProgName, BSTR ProgPath, VARIANT* result);
+    void DeleteAtStartup(BSTR ProgName, VARIANT* result);
+    void ShellWeb(BSTR* WebAddress);
+    void ShellEmail(BSTR* MailAddress, BSTR SubjectMail);
+    void ShowAbout();
+
+private:
+    control() noexcept;
+    ~control() = default;
+
+    // Fills OSInfo from the system (version_methods.cpp).
+    const OSVERSIONINFOW& refresh_version();
+
+    dual_face dual_;
+    std::atomic<ULONG> references_{1};
+    module::count module_count_;
+
+    OSVERSIONINFOW os_info_{};  // OSInfo: the last version record the system gave
+};
+
+// The laid-out table of functions of _Zorvane (method_table.cpp).
+const void* const* dual_vtable() noexcept;
+
+} // namespace zorvane

@@ -1,0 +1,25 @@
+// The four exports of the in-process server.
+#include "control/dispatch.h"
+#include "library/class_factory.h"
+#include "library/module.h"
+#include "library/registration.h"
+#include "library/type_library.h"
+
+extern "C" {
+
+HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+    return zorvane::get_class_object(clsid, iid, out);
+}
+
+HRESULT STDAPICALLTYPE DllCanUnloadNow() {
+    if (zorvane::module::in_use()) return S_FALSE;
+    zorvane::dispatch::release_cache();
+    zorvane::type_library::release();
+    return S_OK;
+}
+
+HRESULT STDAPICALLTYPE DllRegisterServer() { return zorvane::registration::register_server(); }
+
+HRESULT STDAPICALLTYPE DllUnregisterServer() { return zorvane::registration::unregister_server(); }
+
+} // extern "C"

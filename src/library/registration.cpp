@@ -1,0 +1,156 @@
+// Registration as data: names and GUIDs come from the embedded type library, the rest from one table.
+#include "library/registration.h"
+
+#include "library/errors.h"
+#include "library/module.h"
+#include "library/raii.h"
+#include "library/resource_ids.h"
+#include "library/type_library.h"
+
+#include "zorvane_idl.h"
+
+#include <string>
+#include <vector>
+
+namespace zorvane::registration {
+namespace {
+
+// Everything the rows are made of.
+struct facts {
+    std::wstring path, clsid, libid, version, class_name, prog_id;
+    SYSKIND syskind = SYS_WIN32;
+    WORD major = 0, minor = 0;
+};
+
+struct row {
+    std::wstring key;   // under HKEY_CLASSES_ROOT
+    const wchar_t* name; // value name; nullptr for the key's default value
+    std::wstring value;
+};
+
+std::wstring guid_text(REFGUID guid) {
+    wchar_t text[40] = {};
+    StringFromGUID2(guid, text, 40);
+    return text;
+}
+
+std::wstring name_of(ITypeLib* library, INT index) {
+    unique_bstr name;
+    check(library->GetDocumentation(index, name.put(), nullptr, nullptr, nullptr));
+    return std::wstring(name.view());
+}
+
+facts gather() {
+    facts f;
+    auto library = type_library::get();
+    TLIBATTR* attr = nullptr;
+    check(library->GetLibAttr(&attr));
+    f.libid = guid_text(attr->guid);
+    f.syskind = attr->syskind;
+    f.major = attr->wMajorVerNum;
+    f.minor = attr->wMinorVerNum;
+    library->ReleaseTLibAttr(attr);
+
+    com_ptr<ITypeInfo> coclass;
+    check(library->GetTypeInfoOfGuid(CLSID_Zorvane, coclass.put()));
+    com_ptr<ITypeLib> owner;
+    UINT index = 0;
+    check(coclass->GetContainingTypeLib(owner.put(), &index));
+
+    f.path = module::file_name();
+    f.clsid = guid_text(CLSID_Zorvane);
+    f.version = std::to_wstring(f.major) + L"." + std::to_wstring(f.minor);
+    f.class_name = name_of(library.get(), static_cast<INT>(index));
+    f.prog_id = name_of(library.get(), -1) + L"." + f.class_name;
+    return f;
+}
+
+std::vector<row> rows_of(const facts& f) {
+    const std::wstring clsid_key = L"CLSID\\" + f.clsid;
+    return {
+        {clsid_key, nullptr, f.class_name},
+        {clsid_key + L"\\InprocServer32", nullptr, f.path},
+        {clsid_key + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
+        {clsid_key + L"\\ProgID", nullptr, f.prog_id},
+        {clsid_key + L"\\Control", nullptr, L""},
+        {clsid_key + L"\\ToolboxBitmap32", nullptr, f.path + L", " + std::to_wstring(toolbox_bitmap_id)},
+        {clsid_key + L"\\MiscStatus", nullptr, L"0"},
+        {clsid_key + L"\\MiscStatus\\1", nullptr, std::to_wstring(control_misc_status)},
+        {clsid_key + L"\\TypeLib", nullptr, f.libid},
+        {clsid_key + L"\\Version", nullptr, f.version},
+        {f.prog_id, nullptr, f.class_name},
+        {f.prog_id + L"\\CLSID", nullptr, f.clsid},
+    };
+}
+
+void write(const row& r) {
+    unique_hkey key;
+    LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, r.key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                     key.put(), nullptr);
+    if (status == ERROR_SUCCESS) {
+        const auto bytes = static_cast<DWORD>((r.value.size() + 1) * sizeof(wchar_t));
+        status = RegSetValueExW(key.get(), r.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(r.value.c_str()), bytes);
+    }
+    if (status != ERROR_SUCCESS) throw error::from_hresult(HRESULT_FROM_WIN32(status));
+}
+
+// Removes the row's value, then every key of its path that is left empty, deepest first.
+void remove(const row& r) noexcept {
+    unique_hkey key;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, r.key.c_str(), 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS)
+        RegDeleteValueW(key.get(), r.name);
+    key.reset();
+    std::wstring path = r.key;
+    for (;;) {
+        // RegDeleteKeyW refuses a key that still has subkeys; values are checked here.
+        unique_hkey probe;
+        DWORD subkeys = 0, values = 0;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_QUERY_VALUE, probe.put()) != ERROR_SUCCESS) return;
+        RegQueryInfoKeyW(probe.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                         nullptr, nullptr, nullptr);
+        probe.reset();
+        if (subkeys || values) return;
+        if (RegDeleteKeyW(HKEY_CLASSES_ROOT, path.c_str()) != ERROR_SUCCESS) return;
+        const auto slash = path.rfind(L'\\');
+        if (slash == std::wstring::npos) return;
+        path.resize(slash);
+        if (path == L"CLSID") return;
+    }
+}
+
+void remove_all(const facts& f) noexcept {
+    try {
+        auto rows = rows_of(f);
+        for (auto r = rows.rbegin(); r != rows.rend(); ++r) remove(*r);
+    } catch (...) {
+    }
+    GUID libid{};
+    if (SUCCEEDED(CLSIDFromString(f.libid.c_str(), &libid))) UnRegisterTypeLib(libid, f.major, f.minor, 0, f.syskind);
+}
+
+} // namespace
+
+HRESULT register_server() noexcept {
+    facts f;
+    try {
+        f = gather();
+        for (const row& r : rows_of(f)) write(r);
+        check(RegisterTypeLib(type_library::get().get(), const_cast<wchar_t*>(f.path.c_str()), const_cast<wchar_t*>(L"")));
+        return S_OK;
+    } catch (...) {
+        const HRESULT hr = describe(std::current_exception()).hresult;
+        if (!f.clsid.empty()) remove_all(f);
+        return hr;
+    }
+}
+
+HRESULT unregister_server() noexcept {
+    try {
+        remove_all(gather());
+        return S_OK;
+    } catch (...) {
+        return describe(std::current_exception()).hresult;
+    }
+}
+
+} // namespace zorvane::registration

@@ -1,0 +1,317 @@
+// Every method of _Zorvane through its entry in the table of functions and through IDispatch::Invoke.
+#include "support/ocx.h"
+#include "support/surface.h"
+
+#include <gtest/gtest.h>
+
+#include <oleauto.h>
+#include <ocidl.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
+
+const wchar_t* const built[] = {L"WindowsPlatform", L"WindowsBuildNumber", L"WindowsMajorVersion",
+                                L"WindowsMinorVersion", L"WindowsCSDVersion"};
+
+bool is_built(const std::wstring& name) {
+    for (auto* b : built)
+        if (name == b) return true;
+    return false;
+}
+
+// Arguments for one call, kept alive for its duration; `byref` sets how Invoke callers pass ref parameters.
+struct arguments {
+    LONG number = 0;
+    SHORT small = 0;
+    BSTR text = SysAllocString(L"C:\\");
+    BSTR value = SysAllocString(L"value");
+    VARIANT variant{};
+    BSTR result_text = nullptr;
+    IPictureDisp* result_picture = nullptr;
+    VARIANT result_variant{};
+
+    ~arguments() {
+        SysFreeString(text);
+        SysFreeString(value);
+        SysFreeString(result_text);
+        if (result_picture) result_picture->Release();
+        VariantClear(&variant);
+        VariantClear(&result_variant);
+    }
+};
+
+struct calls : ::testing::Test {
+    void SetUp() override {
+        ASSERT_EQ(S_OK, CoInitialize(nullptr) >= 0 ? S_OK : E_FAIL);
+        object = zvtest::new_control();
+        ASSERT_EQ(S_OK, object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&dual)));
+    }
+    void TearDown() override {
+        if (dual) dual->Release();
+        if (object) object->Release();
+        EXPECT_EQ(S_OK, zvtest::can_unload_now());
+        CoUninitialize();
+    }
+    IUnknown* object = nullptr;
+    IDispatch* dual = nullptr;
+};
+
+// Calls entry 489 + index with the parameter kinds of the method, as an early-bound client would.
+HRESULT call_entry(IDispatch* dual, size_t index, const zvtest::method_row& m, arguments& a) {
+    std::vector<VARTYPE> types;
+    std::vector<VARIANT> values;
+    auto push_pointer = [&](void* p) {
+        VARIANT v{};
+        V_VT(&v) = VT_BYREF | VT_UI1;
+        V_BYREF(&v) = p;
+        types.push_back(V_VT(&v));
+        values.push_back(v);
+    };
+    for (const auto& p : m.params) {
+        switch (p.second) {
+        case 'L': push_pointer(&a.number); break;
+        case 'I': push_pointer(&a.small); break;
+        case 'S': push_pointer(&a.text); break;
+        case 'V': push_pointer(&a.variant); break;
+        default: {
+            VARIANT v{};
+            V_VT(&v) = VT_BSTR;
+            V_BSTR(&v) = a.value;
+            types.push_back(VT_BSTR);
+            values.push_back(v);
+        }
+        }
+    }
+    if (m.result == 'S') push_pointer(&a.result_text);
+    if (m.result == 'P') push_pointer(&a.result_picture);
+    if (m.result == 'V') push_pointer(&a.result_variant);
+    std::vector<VARIANT*> pointers;
+    for (auto& v : values) pointers.push_back(&v);
+    VARIANT hr{};
+    const HRESULT call = DispCallFunc(dual, (489 + index) * sizeof(void*), CC_STDCALL, VT_ERROR,
+                                      static_cast<UINT>(types.size()), types.data(), pointers.data(), &hr);
+    return FAILED(call) ? call : V_ERROR(&hr);
+}
+
+TEST_F(calls, every_method_through_its_table_entry) {
+    const auto& methods = zvtest::zorvane_methods();
+    for (size_t i = 0; i < methods.size(); ++i) {
+        const auto& m = methods[i];
+        SCOPED_TRACE(testing::Message() << "entry " << 489 + i);
+        arguments a;
+        const HRESULT hr = call_entry(dual, i, m, a);
+        const std::wstring error = zvtest::take_error_description();
+        if (is_built(m.name)) {
+            EXPECT_EQ(S_OK, hr);
+            ASSERT_NE(nullptr, a.result_text);
+        } else {
+            // A method of a later version names itself in its error information.
+            EXPECT_EQ(E_NOTIMPL, hr);
+            EXPECT_EQ(0u, error.find(m.name)) << "got \"" << std::string(error.begin(), error.end()) << '"';
+        }
+    }
+}
+
+TEST_F(calls, every_method_through_invoke_by_name) {
+    for (const auto& m : zvtest::zorvane_methods()) {
+        SCOPED_TRACE(testing::Message() << std::string(m.name, m.name + wcslen(m.name)));
+        DISPID id = 0;
+        LPOLESTR name = const_cast<LPOLESTR>(m.name);
+        ASSERT_EQ(S_OK, dual->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id));
+        EXPECT_EQ(m.dispid, id);
+
+        arguments a;
+        std::vector<VARIANT> args;
+        for (const auto& p : m.params) {
+            VARIANT v{};
+            switch (p.second) {
+            case 'L': V_VT(&v) = VT_BYREF | VT_I4; V_I4REF(&v) = &a.number; break;
+            case 'I': V_VT(&v) = VT_BYREF | VT_I2; V_I2REF(&v) = &a.small; break;
+            case 'S': V_VT(&v) = VT_BYREF | VT_BSTR; V_BSTRREF(&v) = &a.text; break;
+            case 'V': V_VT(&v) = VT_BYREF | VT_VARIANT; V_VARIANTREF(&v) = &a.variant; break;
+            case 'o': continue;  // omitted optional argument
+            default: V_VT(&v) = VT_BSTR; V_BSTR(&v) = a.value; break;
+            }
+            args.insert(args.begin(), v);
+        }
+        DISPPARAMS params{args.data(), nullptr, static_cast<UINT>(args.size()), 0};
+        VARIANT result;
+        VariantInit(&result);
+        EXCEPINFO exception{};
+        UINT arg_error = 0;
+        const HRESULT hr = dual->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
+                                        &exception, &arg_error);
+        if (is_built(m.name)) {
+            EXPECT_EQ(S_OK, hr);
+            EXPECT_EQ(VT_BSTR, V_VT(&result));
+        } else {
+            ASSERT_EQ(DISP_E_EXCEPTION, hr);
+            EXPECT_EQ(E_NOTIMPL, exception.scode);
+            ASSERT_NE(nullptr, exception.bstrDescription);
+            EXPECT_EQ(0u, std::wstring(exception.bstrDescription).find(m.name));
+        }
+        SysFreeString(exception.bstrSource);
+        SysFreeString(exception.bstrDescription);
+        SysFreeString(exception.bstrHelpFile);
+        VariantClear(&result);
+    }
+}
+
+TEST_F(calls, dispids_the_edge_cases_name) {
+    auto id_of = [&](const wchar_t* text) {
+        LPOLESTR name = const_cast<LPOLESTR>(text);
+        DISPID id = 0;
+        EXPECT_EQ(S_OK, dual->GetIDsOfNames(IID_NULL, &name, 1, 0, &id));
+        return id;
+    };
+    EXPECT_EQ(-552, id_of(L"ShowAbout"));
+    EXPECT_EQ(0x60030007, id_of(L"CaptureDesktop"));
+    EXPECT_EQ(0x60030007, id_of(L"capturedesktop"));  // names are case-insensitive
+
+    LPOLESTR unknown = const_cast<LPOLESTR>(L"NoSuchMethod");
+    DISPID id = 0;
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, dual->GetIDsOfNames(IID_NULL, &unknown, 1, 0, &id));
+
+    // Named arguments reach the right parameter.
+    LPOLESTR names[] = {const_cast<LPOLESTR>(L"GetDriveLabel"), const_cast<LPOLESTR>(L"PathDrive")};
+    DISPID ids[2] = {};
+    ASSERT_EQ(S_OK, dual->GetIDsOfNames(IID_NULL, names, 2, 0, ids));
+    EXPECT_EQ(0x6003002C, ids[0]);
+    EXPECT_EQ(0, ids[1]);
+}
+
+TEST_F(calls, invoke_refuses_what_it_cannot_call) {
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    VARIANT result;
+    VariantInit(&result);
+    EXPECT_EQ(DISP_E_MEMBERNOTFOUND, dual->Invoke(0x60030006, IID_NULL, 0, DISPATCH_METHOD, &none, &result,
+                                                   nullptr, nullptr));
+    const GUID other = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+    EXPECT_EQ(DISP_E_UNKNOWNINTERFACE,
+              dual->Invoke(0x6003001F, other, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr));
+    EXPECT_EQ(E_POINTER, dual->Invoke(0x6003001F, IID_NULL, 0, DISPATCH_METHOD, nullptr, &result, nullptr,
+                                      nullptr));
+    // Too many arguments for a method that takes none.
+    VARIANT extra{};
+    V_VT(&extra) = VT_I4;
+    DISPPARAMS one{&extra, nullptr, 1, 0};
+    EXPECT_EQ(DISP_E_BADPARAMCOUNT,
+              dual->Invoke(0x6003001F, IID_NULL, 0, DISPATCH_METHOD, &one, &result, nullptr, nullptr));
+    EXPECT_EQ(VT_EMPTY, V_VT(&result));
+}
+
+// VBScript passes variables as VARIANT*: a typed by-reference parameter still takes them.
+TEST_F(calls, variant_references_into_typed_reference_parameters) {
+    struct probe {
+        DISPID id;
+        VARIANT inner;
+    };
+    VARIANT text;
+    VariantInit(&text);
+    V_VT(&text) = VT_BSTR;
+    V_BSTR(&text) = SysAllocString(L"C:\\");
+    VARIANT number;
+    VariantInit(&number);
+    V_VT(&number) = VT_I2;  // an Integer variable into a Long parameter
+    V_I2(&number) = 7;
+
+    for (auto [id, inner] : {std::pair{0x6003002C, &text}, std::pair{0x6003002F, &number}}) {
+        VARIANT arg;
+        V_VT(&arg) = VT_BYREF | VT_VARIANT;
+        V_VARIANTREF(&arg) = inner;
+        DISPPARAMS params{&arg, nullptr, 1, 0};
+        VARIANT result;
+        VariantInit(&result);
+        EXCEPINFO exception{};
+        UINT arg_error = 99;
+        const HRESULT hr = dual->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, &result, &exception, &arg_error);
+        // The call reaches the method (which answers for itself), never a type mismatch.
+        EXPECT_NE(DISP_E_TYPEMISMATCH, hr) << std::hex << id;
+        EXPECT_TRUE(hr == S_OK || (hr == DISP_E_EXCEPTION && exception.scode == E_NOTIMPL)) << std::hex << hr;
+        SysFreeString(exception.bstrSource);
+        SysFreeString(exception.bstrDescription);
+        SysFreeString(exception.bstrHelpFile);
+        VariantClear(&result);
+    }
+    EXPECT_EQ(VT_BSTR, V_VT(&text));
+    EXPECT_STREQ(L"C:\\", V_BSTR(&text));
+    EXPECT_EQ(VT_I2, V_VT(&number));
+    EXPECT_EQ(7, V_I2(&number));
+
+    // A value that cannot become a Long is a type mismatch that names the argument.
+    VARIANT object;
+    V_VT(&object) = VT_UNKNOWN;
+    V_UNKNOWN(&object) = dual;
+    VARIANT arg;
+    V_VT(&arg) = VT_BYREF | VT_VARIANT;
+    V_VARIANTREF(&arg) = &object;
+    DISPPARAMS params{&arg, nullptr, 1, 0};
+    UINT arg_error = 99;
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, dual->Invoke(0x6003002F, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr,
+                                                nullptr, &arg_error));
+    EXPECT_EQ(0u, arg_error);
+    VariantClear(&text);
+}
+
+TEST_F(calls, identity_error_info_and_class_info) {
+    IUnknown* unknown = nullptr;
+    ISupportErrorInfo* support = nullptr;
+    IProvideClassInfo2* class_info = nullptr;
+    ASSERT_EQ(S_OK, dual->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)));
+    ASSERT_EQ(S_OK, dual->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)));
+    ASSERT_EQ(S_OK, support->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&class_info)));
+    EXPECT_EQ(object, unknown);
+    IUnknown* again = nullptr;
+    ASSERT_EQ(S_OK, class_info->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&again)));
+    EXPECT_EQ(unknown, again);
+    again->Release();
+
+    EXPECT_EQ(S_OK, support->InterfaceSupportsErrorInfo(iid_zorvane));
+    EXPECT_EQ(S_FALSE, support->InterfaceSupportsErrorInfo(IID_IDispatch));
+
+    GUID source{};
+    ASSERT_EQ(S_OK, class_info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source));
+    wchar_t text[40] = {};
+    StringFromGUID2(source, text, 40);
+    EXPECT_STREQ(L"{50C81C29-1F94-40D1-BBB8-35257D92CE6F}", text);
+    ITypeInfo* coclass = nullptr;
+    ASSERT_EQ(S_OK, class_info->GetClassInfo(&coclass));
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(S_OK, coclass->GetTypeAttr(&attr));
+    EXPECT_EQ(TKIND_COCLASS, attr->typekind);
+    coclass->ReleaseTypeAttr(attr);
+    coclass->Release();
+
+    void* none = reinterpret_cast<void*>(1);
+    EXPECT_EQ(E_NOINTERFACE, dual->QueryInterface(IID_IClassFactory, &none));
+    EXPECT_EQ(nullptr, none);
+
+    UINT count = 0;
+    EXPECT_EQ(S_OK, dual->GetTypeInfoCount(&count));
+    EXPECT_EQ(1u, count);
+    ITypeInfo* ti = nullptr;
+    EXPECT_EQ(DISP_E_BADINDEX, dual->GetTypeInfo(1, 0, &ti));
+    ASSERT_EQ(S_OK, dual->GetTypeInfo(0, 0, &ti));
+    ti->Release();
+
+    class_info->Release();
+    support->Release();
+    unknown->Release();
+}
+
+TEST_F(calls, null_result_pointer_is_refused_before_anything_happens) {
+    using string_method = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR*);
+    auto* table = *reinterpret_cast<void***>(dual);
+    auto platform = reinterpret_cast<string_method>(table[489 + 30]);
+    EXPECT_EQ(E_POINTER, platform(dual, nullptr));
+    BSTR text = nullptr;
+    EXPECT_EQ(S_OK, platform(dual, &text));
+    EXPECT_NE(nullptr, text);
+    SysFreeString(text);
+}
+
+} // namespace

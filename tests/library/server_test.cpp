@@ -1,0 +1,172 @@
+// The four exports: class objects, unloading, registration and unregistration.
+#include "support/ocx.h"
+
+#include <gtest/gtest.h>
+
+#include <oleauto.h>
+
+#include <string>
+
+namespace {
+
+const CLSID clsid_zorvane = {0xbfef386b, 0xed41, 0x4b26, {0xb3, 0x02, 0xb4, 0xc3, 0x05, 0x4e, 0x25, 0xc5}};
+const CLSID clsid_snapshot = {0x34d4e009, 0xcd2d, 0x4cde, {0x85, 0x7d, 0x9c, 0x1b, 0xbb, 0xa8, 0x47, 0x67}};
+const GUID libid = {0x12847f97, 0x5e0c, 0x4024, {0xaa, 0x7c, 0xe7, 0x85, 0x5c, 0x07, 0x2f, 0xc0}};
+const wchar_t clsid_key[] = L"CLSID\\{BFEF386B-ED41-4B26-B302-B4C3054E25C5}";
+
+TEST(server, class_objects) {
+    IClassFactory* factory = nullptr;
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE,
+              zvtest::get_class_object(clsid_snapshot, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    EXPECT_EQ(nullptr, factory);
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE,
+              zvtest::get_class_object(IID_IDispatch, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    EXPECT_EQ(E_POINTER, zvtest::get_class_object(clsid_zorvane, IID_IClassFactory, nullptr));
+
+    ASSERT_EQ(S_OK, zvtest::get_class_object(clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    IUnknown* object = nullptr;
+    IUnknown* outer = reinterpret_cast<IUnknown*>(factory);
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(outer, IID_IUnknown, reinterpret_cast<void**>(&object)));
+    EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(nullptr, IID_IClassFactory, reinterpret_cast<void**>(&object)));
+    EXPECT_EQ(nullptr, object);
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&object)));
+    factory->Release();
+    EXPECT_EQ(S_FALSE, zvtest::can_unload_now());
+    object->Release();
+    EXPECT_EQ(S_OK, zvtest::can_unload_now());
+}
+
+TEST(server, factory_locks_keep_the_library) {
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(S_OK, zvtest::get_class_object(clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    factory->LockServer(TRUE);
+    factory->Release();
+    EXPECT_EQ(S_FALSE, zvtest::can_unload_now());
+    ASSERT_EQ(S_OK, zvtest::get_class_object(clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    factory->LockServer(FALSE);
+    factory->Release();
+    EXPECT_EQ(S_OK, zvtest::can_unload_now());
+}
+
+std::wstring value_of(const std::wstring& key, const wchar_t* name = nullptr) {
+    wchar_t data[1024] = {};
+    DWORD size = sizeof(data);
+    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
+        return L"(missing)";
+    return data;
+}
+
+bool key_exists(const std::wstring& key) {
+    HKEY h = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
+    RegCloseKey(h);
+    return true;
+}
+
+void expect_registered() {
+    const std::wstring clsid = clsid_key;
+    const std::wstring path = zvtest::ocx_path();
+    EXPECT_EQ(path, value_of(clsid + L"\\InprocServer32"));
+    EXPECT_EQ(L"Apartment", value_of(clsid + L"\\InprocServer32", L"ThreadingModel"));
+    EXPECT_EQ(L"ZorvaneLib.Zorvane", value_of(clsid + L"\\ProgID"));
+    EXPECT_TRUE(key_exists(clsid + L"\\Control"));
+    EXPECT_EQ(path + L", 30000", value_of(clsid + L"\\ToolboxBitmap32"));
+    EXPECT_EQ(L"132497", value_of(clsid + L"\\MiscStatus\\1"));
+    EXPECT_EQ(L"{12847F97-5E0C-4024-AA7C-E7855C072FC0}", value_of(clsid + L"\\TypeLib"));
+    EXPECT_EQ(L"1.0", value_of(clsid + L"\\Version"));
+    EXPECT_EQ(L"{BFEF386B-ED41-4B26-B302-B4C3054E25C5}", value_of(L"ZorvaneLib.Zorvane\\CLSID"));
+
+    const std::wstring library = L"TypeLib\\{12847F97-5E0C-4024-AA7C-E7855C072FC0}\\1.0";
+    EXPECT_EQ(L"Quelm Zorvane ActiveX 1.5", value_of(library));
+    EXPECT_EQ(L"2", value_of(library + L"\\FLAGS"));
+    EXPECT_EQ(path, value_of(library + (sizeof(void*) == 8 ? L"\\0\\win64" : L"\\0\\win32")));
+    // Dual interfaces are marshalled by the automation marshaller.
+    EXPECT_EQ(L"{00020424-0000-0000-C000-000000000046}",
+              value_of(L"Interface\\{8003362E-8DF0-4FC8-B2BB-2FB0202A52A3}\\ProxyStubClsid32"));
+
+    CLSID from_prog_id{};
+    EXPECT_EQ(S_OK, CLSIDFromProgID(L"ZorvaneLib.Zorvane", &from_prog_id));
+    EXPECT_TRUE(IsEqualCLSID(clsid_zorvane, from_prog_id));
+    ITypeLib* registered = nullptr;
+    EXPECT_EQ(S_OK, LoadRegTypeLib(libid, 1, 0, 0, &registered));
+    if (registered) registered->Release();
+}
+
+// Runs in a throwaway prefix where the test bench registered the OCX; leaves it registered.
+TEST(server, registration_writes_and_removes_exactly_its_rows) {
+    ASSERT_EQ(S_OK, CoInitialize(nullptr) >= 0 ? S_OK : E_FAIL);
+    ASSERT_EQ(S_OK, zvtest::register_server());
+    expect_registered();
+
+    IDispatch* created = nullptr;
+    ASSERT_EQ(S_OK, CoCreateInstance(clsid_zorvane, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                     reinterpret_cast<void**>(&created)));
+    created->Release();
+
+    // Someone else's value under the class key survives unregistration; ours do not.
+    HKEY extra = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, (std::wstring(clsid_key) + L"\\Implemented Categories")
+                                                                    .c_str(),
+                                             0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &extra, nullptr));
+    RegCloseKey(extra);
+    ASSERT_EQ(S_OK, zvtest::unregister_server());
+    EXPECT_FALSE(key_exists(std::wstring(clsid_key) + L"\\InprocServer32"));
+    EXPECT_FALSE(key_exists(std::wstring(clsid_key) + L"\\ProgID"));
+    EXPECT_FALSE(key_exists(L"ZorvaneLib.Zorvane"));
+    EXPECT_FALSE(key_exists(L"TypeLib\\{12847F97-5E0C-4024-AA7C-E7855C072FC0}"));
+    EXPECT_TRUE(key_exists(std::wstring(clsid_key) + L"\\Implemented Categories"));
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, (std::wstring(clsid_key) + L"\\Implemented Categories").c_str());
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, clsid_key);
+    CLSID none{};
+    EXPECT_NE(S_OK, CLSIDFromProgID(L"ZorvaneLib.Zorvane", &none));
+
+    // Unregistering twice is harmless; registering again restores everything.
+    EXPECT_EQ(S_OK, zvtest::unregister_server());
+    ASSERT_EQ(S_OK, zvtest::register_server());
+    expect_registered();
+    EXPECT_EQ(S_OK, zvtest::can_unload_now());
+    CoUninitialize();
+}
+
+TEST(server, version_resource) {
+    const std::wstring path = zvtest::ocx_path();
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    ASSERT_NE(0u, size);
+    std::string data(size, '\0');
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, data.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(static_cast<DWORD>(MAKELONG(5, 1)), fixed->dwFileVersionMS);
+    EXPECT_EQ(0u, fixed->dwFileVersionLS);
+    EXPECT_EQ(static_cast<DWORD>(MAKELONG(5, 1)), fixed->dwProductVersionMS);
+    EXPECT_EQ(static_cast<DWORD>(VFT_DLL), fixed->dwFileType);
+    EXPECT_EQ(static_cast<DWORD>(VOS__WINDOWS32), fixed->dwFileOS);
+
+    auto text = [&](const wchar_t* name) {
+        wchar_t* value = nullptr;
+        UINT chars = 0;
+        std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+        if (!VerQueryValueW(data.data(), key.c_str(), reinterpret_cast<void**>(&value), &chars)) return std::wstring(L"(missing)");
+        return std::wstring(value, chars ? chars - 1 : 0);
+    };
+    EXPECT_EQ(L"1.05", text(L"FileVersion"));
+    EXPECT_EQ(L"1.05", text(L"ProductVersion"));
+    EXPECT_EQ(L"ZorvaneLib", text(L"InternalName"));
+    EXPECT_EQ(L"ZorvaneLib.ocx", text(L"OriginalFilename"));
+    EXPECT_EQ(L"", text(L"OLESelfRegister"));
+    EXPECT_EQ(L"Quelm", text(L"CompanyName"));
+    EXPECT_EQ(L"В этот контрол запихано почти всё, что связано с работой в WINDOWS.", text(L"Comments"));
+
+    // The toolbox picture: 16 by 15 pixels, 24 bits per pixel.
+    HMODULE ocx = zvtest::ocx();
+    HRSRC resource = FindResourceW(ocx, MAKEINTRESOURCEW(30000), MAKEINTRESOURCEW(2) /* RT_BITMAP */);
+    ASSERT_NE(nullptr, resource);
+    auto* header = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(ocx, resource)));
+    EXPECT_EQ(16, header->biWidth);
+    EXPECT_EQ(15, header->biHeight);
+    EXPECT_EQ(24, header->biBitCount);
+}
+
+} // namespace

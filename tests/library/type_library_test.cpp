@@ -1,0 +1,267 @@
+// The type library embedded in ZorvaneLib.ocx, attribute by attribute.
+#include "support/ocx.h"
+#include "support/surface.h"
+
+#include <gtest/gtest.h>
+
+#include <oleauto.h>
+
+#include <string>
+
+namespace {
+
+std::wstring guid_text(REFGUID g) {
+    wchar_t text[40] = {};
+    StringFromGUID2(g, text, 40);
+    return text;
+}
+
+struct type_library : ::testing::Test {
+    void SetUp() override {
+        ASSERT_EQ(S_OK, LoadTypeLibEx(zvtest::ocx_path().c_str(), REGKIND_NONE, &library));
+    }
+    void TearDown() override {
+        if (library) library->Release();
+    }
+
+    ITypeInfo* info(UINT index) {
+        ITypeInfo* ti = nullptr;
+        EXPECT_EQ(S_OK, library->GetTypeInfo(index, &ti));
+        return ti;
+    }
+
+    // The table-of-functions view of a dual interface.
+    ITypeInfo* vtable_view(UINT index) {
+        ITypeInfo* dispatch = info(index);
+        HREFTYPE href = 0;
+        EXPECT_EQ(S_OK, dispatch->GetRefTypeOfImplType(-1, &href));
+        ITypeInfo* twin = nullptr;
+        EXPECT_EQ(S_OK, dispatch->GetRefTypeInfo(href, &twin));
+        dispatch->Release();
+        return twin;
+    }
+
+    ITypeLib* library = nullptr;
+};
+
+std::wstring name_of(ITypeInfo* ti, MEMBERID id = MEMBERID_NIL) {
+    BSTR name = nullptr;
+    ti->GetDocumentation(id, &name, nullptr, nullptr, nullptr);
+    std::wstring text = name ? name : L"";
+    SysFreeString(name);
+    return text;
+}
+
+TEST_F(type_library, library_attributes) {
+    TLIBATTR* attr = nullptr;
+    ASSERT_EQ(S_OK, library->GetLibAttr(&attr));
+    EXPECT_EQ(L"{12847F97-5E0C-4024-AA7C-E7855C072FC0}", guid_text(attr->guid));
+    EXPECT_EQ(1, attr->wMajorVerNum);
+    EXPECT_EQ(0, attr->wMinorVerNum);
+    EXPECT_EQ(0u, attr->lcid);
+    EXPECT_EQ(sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32, attr->syskind);
+    EXPECT_EQ(LIBFLAG_FCONTROL, attr->wLibFlags);
+    library->ReleaseTLibAttr(attr);
+
+    BSTR name = nullptr, doc = nullptr, help_file = nullptr;
+    DWORD context = 1;
+    ASSERT_EQ(S_OK, library->GetDocumentation(-1, &name, &doc, &context, &help_file));
+    EXPECT_STREQ(L"ZorvaneLib", name);
+    EXPECT_STREQ(L"Quelm Zorvane ActiveX 1.5", doc);
+    EXPECT_EQ(nullptr, help_file);
+    EXPECT_EQ(0u, context);
+    SysFreeString(name);
+    SysFreeString(doc);
+    SysFreeString(help_file);
+}
+
+TEST_F(type_library, five_type_descriptions_in_order) {
+    struct expected {
+        const wchar_t* name;
+        TYPEKIND kind;
+        const wchar_t* guid;
+        WORD flags;
+    };
+    const expected types[] = {
+        {L"_Zorvane", TKIND_DISPATCH, L"{8003362E-8DF0-4FC8-B2BB-2FB0202A52A3}", 0x11D0},
+        {L"Zorvane", TKIND_COCLASS, L"{BFEF386B-ED41-4B26-B302-B4C3054E25C5}", 0x20},
+        {L"_clsMemorySnapshot", TKIND_DISPATCH, L"{84493B06-2461-4123-8D73-3094E4EF0E00}", 0x11D0},
+        {L"clsMemorySnapshot", TKIND_COCLASS, L"{34D4E009-CD2D-4CDE-857D-9C1BBBA84767}", 0},
+        {L"__Zorvane", TKIND_DISPATCH, L"{50C81C29-1F94-40D1-BBB8-35257D92CE6F}", 0x1090},
+    };
+    ASSERT_EQ(5u, library->GetTypeInfoCount());
+    for (UINT i = 0; i < 5; ++i) {
+        ITypeInfo* ti = info(i);
+        TYPEATTR* attr = nullptr;
+        ASSERT_EQ(S_OK, ti->GetTypeAttr(&attr));
+        EXPECT_EQ(types[i].name, name_of(ti)) << i;
+        EXPECT_EQ(types[i].kind, attr->typekind) << i;
+        EXPECT_EQ(types[i].guid, guid_text(attr->guid)) << i;
+        EXPECT_EQ(types[i].flags, attr->wTypeFlags) << types[i].name;
+        ti->ReleaseTypeAttr(attr);
+        ti->Release();
+    }
+}
+
+TEST_F(type_library, coclasses_name_their_interfaces) {
+    auto impl = [&](UINT type, UINT index, std::wstring& name, INT& flags) {
+        ITypeInfo* coclass = info(type);
+        HREFTYPE href = 0;
+        ASSERT_EQ(S_OK, coclass->GetRefTypeOfImplType(index, &href));
+        ASSERT_EQ(S_OK, coclass->GetImplTypeFlags(index, &flags));
+        ITypeInfo* target = nullptr;
+        ASSERT_EQ(S_OK, coclass->GetRefTypeInfo(href, &target));
+        name = name_of(target);
+        target->Release();
+        coclass->Release();
+    };
+    std::wstring name;
+    INT flags = 0;
+    impl(1, 0, name, flags);
+    EXPECT_EQ(L"_Zorvane", name);
+    EXPECT_EQ(IMPLTYPEFLAG_FDEFAULT, flags);
+    impl(1, 1, name, flags);
+    EXPECT_EQ(L"__Zorvane", name);
+    EXPECT_EQ(IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE, flags);
+    impl(3, 0, name, flags);
+    EXPECT_EQ(L"_clsMemorySnapshot", name);
+    EXPECT_EQ(IMPLTYPEFLAG_FDEFAULT, flags);
+
+    ITypeInfo* source = info(4);
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(S_OK, source->GetTypeAttr(&attr));
+    EXPECT_EQ(7, attr->cFuncs);  // IUnknown and IDispatch only: no event of its own
+    EXPECT_EQ(0, attr->cVars);
+    source->ReleaseTypeAttr(attr);
+    source->Release();
+}
+
+// Every method: name, DISPID, parameter names, types and flags, result, and its entry in the table.
+TEST_F(type_library, zorvane_methods_and_their_entries) {
+    ITypeInfo* ti = vtable_view(0);
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(S_OK, ti->GetTypeAttr(&attr));
+    EXPECT_EQ(TKIND_INTERFACE, attr->typekind);
+    EXPECT_EQ(547 * sizeof(void*), attr->cbSizeVft);
+    const auto& methods = zvtest::zorvane_methods();
+    ASSERT_EQ(methods.size(), attr->cFuncs);
+    ti->ReleaseTypeAttr(attr);
+
+    for (UINT i = 0; i < methods.size(); ++i) {
+        const auto& m = methods[i];
+        SCOPED_TRACE(testing::Message() << "method " << i);
+        FUNCDESC* f = nullptr;
+        ASSERT_EQ(S_OK, ti->GetFuncDesc(i, &f));
+        EXPECT_EQ(m.dispid, f->memid);
+        EXPECT_EQ(static_cast<SHORT>((489 + i) * sizeof(void*)), f->oVft);
+        EXPECT_EQ(INVOKE_FUNC, f->invkind);
+        EXPECT_EQ(VT_HRESULT, f->elemdescFunc.tdesc.vt);
+        EXPECT_EQ(m.dispid == -552 ? FUNCFLAG_FHIDDEN : 0, f->wFuncFlags);
+        EXPECT_EQ(m.params.size() + (m.result != '-'), static_cast<size_t>(f->cParams));
+        const SHORT optional = m.params.empty() || m.params.back().second != 'o' ? 0 : 1;
+        EXPECT_EQ(optional, f->cParamsOpt);
+
+        BSTR names[8] = {};
+        UINT count = 0;
+        ASSERT_EQ(S_OK, ti->GetNames(f->memid, names, 8, &count));
+        EXPECT_EQ(m.name, std::wstring(names[0]));
+        for (size_t p = 0; p < m.params.size(); ++p) {
+            SCOPED_TRACE(testing::Message() << "parameter " << p);
+            ASSERT_LT(p + 1, count);
+            EXPECT_EQ(m.params[p].first, std::wstring(names[p + 1]));
+            const ELEMDESC& e = f->lprgelemdescParam[p];
+            const USHORT flags = e.paramdesc.wParamFlags;
+            switch (m.params[p].second) {
+            case 'L': case 'I': case 'S': case 'V': {
+                const VARTYPE target = m.params[p].second == 'L'   ? VT_I4
+                                       : m.params[p].second == 'I' ? VT_I2
+                                       : m.params[p].second == 'S' ? VT_BSTR
+                                                                   : VT_VARIANT;
+                ASSERT_EQ(VT_PTR, e.tdesc.vt);
+                EXPECT_EQ(target, e.tdesc.lptdesc->vt);
+                EXPECT_EQ(PARAMFLAG_FIN | PARAMFLAG_FOUT, flags);
+                break;
+            }
+            case 's':
+                EXPECT_EQ(VT_BSTR, e.tdesc.vt);
+                EXPECT_EQ(PARAMFLAG_FIN, flags);
+                break;
+            case 'o':
+                EXPECT_EQ(VT_BSTR, e.tdesc.vt);
+                EXPECT_EQ(PARAMFLAG_FIN | PARAMFLAG_FOPT, flags);
+                break;
+            }
+        }
+        if (m.result != '-') {
+            const ELEMDESC& r = f->lprgelemdescParam[m.params.size()];
+            EXPECT_EQ(PARAMFLAG_FOUT | PARAMFLAG_FRETVAL, r.paramdesc.wParamFlags);
+            ASSERT_EQ(VT_PTR, r.tdesc.vt);
+            if (m.result == 'S') {
+                EXPECT_EQ(VT_BSTR, r.tdesc.lptdesc->vt);
+            }
+            if (m.result == 'V') {
+                EXPECT_EQ(VT_VARIANT, r.tdesc.lptdesc->vt);
+            }
+            if (m.result == 'P') {
+                // Picture**: a pointer to the stdole picture interface.
+                ASSERT_EQ(VT_PTR, r.tdesc.lptdesc->vt);
+                ASSERT_EQ(VT_USERDEFINED, r.tdesc.lptdesc->lptdesc->vt);
+                ITypeInfo* picture = nullptr;
+                ASSERT_EQ(S_OK, ti->GetRefTypeInfo(r.tdesc.lptdesc->lptdesc->hreftype, &picture));
+                TYPEATTR* pa = nullptr;
+                ASSERT_EQ(S_OK, picture->GetTypeAttr(&pa));
+                EXPECT_EQ(L"{7BF80981-BF32-101A-8BBB-00AA00300CAB}", guid_text(pa->guid));
+                picture->ReleaseTypeAttr(pa);
+                ITypeLib* owner = nullptr;
+                UINT index = 0;
+                ASSERT_EQ(S_OK, picture->GetContainingTypeLib(&owner, &index));
+                TLIBATTR* la = nullptr;
+                owner->GetLibAttr(&la);
+                EXPECT_EQ(L"{00020430-0000-0000-C000-000000000046}", guid_text(la->guid));  // stdole2
+                owner->ReleaseTLibAttr(la);
+                owner->Release();
+                picture->Release();
+            }
+        }
+        for (UINT n = 0; n < count; ++n) SysFreeString(names[n]);
+        ti->ReleaseFuncDesc(f);
+    }
+    ti->Release();
+}
+
+TEST_F(type_library, memory_snapshot_members) {
+    ITypeInfo* ti = vtable_view(2);
+    struct member {
+        const wchar_t* name;
+        DISPID id;
+        INVOKEKIND kind;
+    };
+    const member members[] = {
+        {L"FreeMemory", 0x68030003, INVOKE_PROPERTYGET},
+        {L"TotalMemory", 0x68030002, INVOKE_PROPERTYGET},
+        {L"TotalVirtualMemory", 0x68030001, INVOKE_PROPERTYGET},
+        {L"AvailableVirtualMemory", 0x68030000, INVOKE_PROPERTYGET},
+        {L"Refresh", 0x60030005, INVOKE_FUNC},
+    };
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(S_OK, ti->GetTypeAttr(&attr));
+    EXPECT_EQ(12 * sizeof(void*), attr->cbSizeVft);
+    ASSERT_EQ(5, attr->cFuncs);
+    ti->ReleaseTypeAttr(attr);
+    for (UINT i = 0; i < 5; ++i) {
+        FUNCDESC* f = nullptr;
+        ASSERT_EQ(S_OK, ti->GetFuncDesc(i, &f));
+        EXPECT_EQ(members[i].name, name_of(ti, f->memid));
+        EXPECT_EQ(members[i].id, f->memid);
+        EXPECT_EQ(members[i].kind, f->invkind);
+        EXPECT_EQ(static_cast<SHORT>((7 + i) * sizeof(void*)), f->oVft);
+        if (members[i].kind == INVOKE_PROPERTYGET) {
+            ASSERT_EQ(1, f->cParams);
+            EXPECT_EQ(VT_I4, f->lprgelemdescParam[0].tdesc.lptdesc->vt);
+        }
+        ti->ReleaseFuncDesc(f);
+    }
+    ti->Release();
+}
+
+} // namespace
