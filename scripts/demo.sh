@@ -5,8 +5,8 @@ cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
 cmake --preset i686 >/dev/null
 cmake --build --preset i686
-dir=$PWD/build/i686/demo-wine
 root=$PWD
+dir=$root/build/i686/demo-wine
 trap '"$root/scripts/test_prefix.sh" down "$dir" win32' EXIT
 scripts/test_prefix.sh up "$dir" win32 --register build/i686/bin/ZorvaneLib.ocx
 cd examples && ../scripts/wine_run.sh win32 "$dir" cscript //nologo demo.vbs

@@ -4,7 +4,7 @@
 #   test_prefix.sh make <wine-dir> <win32|win64>           fresh prefix from the template
 #   test_prefix.sh up <wine-dir> <win32|win64> [--xvfb] [--register file.ocx]...
 #        fresh prefix, persistent wineserver, optional private Xvfb, registered servers
-#   test_prefix.sh down <wine-dir> <win32|win64>                        stop what `up` started, remove the prefix
+#   test_prefix.sh down <wine-dir> <win32|win64>            stop what `up` started, remove the prefix
 #
 # Only the wineserver of <wine-dir>/prefix and the Xvfb whose PID `up` recorded are ever stopped.
 set -euo pipefail
