@@ -10,6 +10,15 @@
 
 namespace {
 
+// Where each type description stands in the library.
+enum type_index : UINT {
+    dual_zorvane = 0,      // _Zorvane
+    coclass_zorvane = 1,   // Zorvane
+    dual_snapshot = 2,     // _clsMemorySnapshot
+    coclass_snapshot = 3,  // clsMemorySnapshot
+    source_zorvane = 4,    // __Zorvane
+};
+
 std::wstring guid_text(REFGUID g) {
     wchar_t text[40] = {};
     StringFromGUID2(g, text, 40);
@@ -76,7 +85,8 @@ TEST_F(type_library, library_attributes) {
     SysFreeString(help_file);
 }
 
-// widl stores a coclass's source dispinterface right after the coclass.
+// In their published order: the build moves the source dispinterface, which widl writes right after its
+// coclass, to the end.
 TEST_F(type_library, five_type_descriptions) {
     struct expected {
         const wchar_t* name;
@@ -87,9 +97,9 @@ TEST_F(type_library, five_type_descriptions) {
     const expected types[] = {
         {L"_Zorvane", TKIND_DISPATCH, L"{8003362E-8DF0-4FC8-B2BB-2FB0202A52A3}", 0x11D0},
         {L"Zorvane", TKIND_COCLASS, L"{BFEF386B-ED41-4B26-B302-B4C3054E25C5}", 0x20},
-        {L"__Zorvane", TKIND_DISPATCH, L"{50C81C29-1F94-40D1-BBB8-35257D92CE6F}", 0x1090},
         {L"_clsMemorySnapshot", TKIND_DISPATCH, L"{84493B06-2461-4123-8D73-3094E4EF0E00}", 0x11D0},
         {L"clsMemorySnapshot", TKIND_COCLASS, L"{34D4E009-CD2D-4CDE-857D-9C1BBBA84767}", 0},
+        {L"__Zorvane", TKIND_DISPATCH, L"{50C81C29-1F94-40D1-BBB8-35257D92CE6F}", 0x1090},
     };
     ASSERT_EQ(5u, library->GetTypeInfoCount());
     for (UINT i = 0; i < 5; ++i) {
@@ -107,6 +117,58 @@ TEST_F(type_library, five_type_descriptions) {
     }
 }
 
+// A description's GUID and its name lead back to its index; a member's name leads to its interface.
+TEST_F(type_library, guids_and_names_lead_to_their_places) {
+    auto index_of = [](ITypeInfo* ti) {
+        ITypeLib* owner = nullptr;
+        UINT index = 99;
+        EXPECT_EQ(S_OK, ti->GetContainingTypeLib(&owner, &index));
+        if (owner) owner->Release();
+        return index;
+    };
+    auto find = [&](const wchar_t* name, UINT& index, MEMBERID& id) {
+        std::wstring text = name;  // FindName may write the stored spelling back
+        ITypeInfo* found[2] = {};
+        MEMBERID ids[2] = {};
+        USHORT count = 2;
+        ASSERT_EQ(S_OK, library->FindName(&text[0], 0, found, ids, &count));
+        ASSERT_EQ(1, count) << name;
+        index = index_of(found[0]);
+        id = ids[0];
+        found[0]->Release();
+    };
+
+    const wchar_t* names[] = {L"_Zorvane", L"Zorvane", L"_clsMemorySnapshot", L"clsMemorySnapshot", L"__Zorvane"};
+    for (UINT i = 0; i < 5; ++i) {
+        SCOPED_TRACE(testing::Message() << "type description " << i);
+        ITypeInfo* ti = info(i);
+        TYPEATTR* attr = nullptr;
+        ASSERT_EQ(S_OK, ti->GetTypeAttr(&attr));
+        ITypeInfo* by_guid = nullptr;
+        ASSERT_EQ(S_OK, library->GetTypeInfoOfGuid(attr->guid, &by_guid));
+        ti->ReleaseTypeAttr(attr);
+        ti->Release();
+        EXPECT_EQ(i, index_of(by_guid));
+        EXPECT_EQ(names[i], name_of(by_guid));
+        by_guid->Release();
+
+        UINT index = 99;
+        MEMBERID id = 0;
+        find(names[i], index, id);
+        EXPECT_EQ(i, index);
+        EXPECT_EQ(MEMBERID_NIL, id);
+    }
+
+    UINT index = 99;
+    MEMBERID id = 0;
+    find(L"Refresh", index, id);
+    EXPECT_EQ(UINT{dual_snapshot}, index);
+    EXPECT_EQ(0x60030005, id);
+    find(L"WindowsMajorVersion", index, id);
+    EXPECT_EQ(UINT{dual_zorvane}, index);
+    EXPECT_EQ(0x60030021, id);
+}
+
 TEST_F(type_library, coclasses_name_their_interfaces) {
     auto impl = [&](UINT type, UINT index, std::wstring& name, INT& flags) {
         ITypeInfo* coclass = info(type);
@@ -121,17 +183,17 @@ TEST_F(type_library, coclasses_name_their_interfaces) {
     };
     std::wstring name;
     INT flags = 0;
-    impl(1, 0, name, flags);
+    impl(coclass_zorvane, 0, name, flags);
     EXPECT_EQ(L"_Zorvane", name);
     EXPECT_EQ(IMPLTYPEFLAG_FDEFAULT, flags);
-    impl(1, 1, name, flags);
+    impl(coclass_zorvane, 1, name, flags);
     EXPECT_EQ(L"__Zorvane", name);
     EXPECT_EQ(IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE, flags);
-    impl(4, 0, name, flags);
+    impl(coclass_snapshot, 0, name, flags);
     EXPECT_EQ(L"_clsMemorySnapshot", name);
     EXPECT_EQ(IMPLTYPEFLAG_FDEFAULT, flags);
 
-    ITypeInfo* source = info(2);
+    ITypeInfo* source = info(source_zorvane);
     TYPEATTR* attr = nullptr;
     ASSERT_EQ(S_OK, source->GetTypeAttr(&attr));
     EXPECT_TRUE(attr->cFuncs == 0 || attr->cFuncs == 7) << attr->cFuncs;  // no event of its own
@@ -142,7 +204,7 @@ TEST_F(type_library, coclasses_name_their_interfaces) {
 
 // Every method: name, DISPID, parameter names, types and flags, result, and its entry in the table.
 TEST_F(type_library, zorvane_methods_and_their_entries) {
-    ITypeInfo* ti = vtable_view(0);
+    ITypeInfo* ti = vtable_view(dual_zorvane);
     TYPEATTR* attr = nullptr;
     ASSERT_EQ(S_OK, ti->GetTypeAttr(&attr));
     EXPECT_EQ(TKIND_INTERFACE, attr->typekind);
@@ -242,7 +304,7 @@ TEST_F(type_library, zorvane_methods_and_their_entries) {
 }
 
 TEST_F(type_library, memory_snapshot_members) {
-    ITypeInfo* ti = vtable_view(3);
+    ITypeInfo* ti = vtable_view(dual_snapshot);
     struct member {
         const wchar_t* name;
         DISPID id;
