@@ -1,6 +1,8 @@
 // Creation, identity and reference counting of the control object.
 #include "control/zorvane.h"
 
+#include "control/memory_snapshot.h"
+
 #include "zorvane_idl.h"
 
 #include <new>
@@ -26,6 +28,8 @@ const interface_entry interfaces[] = {
 } // namespace
 
 control::control() noexcept : dual_{dual_vtable(), this} {}
+
+control::~control() = default;
 
 HRESULT control::create(REFIID iid, void** out) noexcept {
     if (!out) return E_POINTER;

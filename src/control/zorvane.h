@@ -2,15 +2,18 @@
 #pragma once
 
 #include "library/module.h"
+#include "library/raii.h"
 
 #include <windows.h>
 #include <ocidl.h>
 
 #include <atomic>
+#include <string>
 
 namespace zorvane {
 
 class control;
+class memory_snapshot;
 
 // What a _Zorvane pointer points at: the laid-out table of functions and the way back to the object.
 struct dual_face {
@@ -98,16 +101,25 @@ public:
 
 private:
     control() noexcept;
-    ~control() = default;
+    ~control();
 
     // Fills OSInfo from the system (version_methods.cpp).
     const OSVERSIONINFOW& refresh_version();
+    // A fresh reading through objMemory, created by the first memory method (sysinfo_methods.cpp).
+    const MEMORYSTATUSEX& memory_reading();
+    // GetVolumeInfo: one query that sets all three drive texts.
+    void get_volume_info(BSTR* path_drive);
 
     dual_face dual_;
     std::atomic<ULONG> references_{1};
     module::count module_count_;
 
     OSVERSIONINFOW os_info_{};  // OSInfo: the last version record the system gave
+    com_ptr<memory_snapshot> memory_;  // objMemory
+    std::wstring drive_label_;        // strDriveLabel
+    std::wstring drive_serial_;       // strDriveSerial
+    std::wstring drive_file_system_;  // strDriveFileSystem
+    SYSTEM_INFO sys_info_{};          // SysInfo: the last processor record
 };
 
 // The laid-out table of functions of _Zorvane (method_table.cpp).

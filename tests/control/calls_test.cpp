@@ -14,8 +14,13 @@ namespace {
 
 const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
 
-const wchar_t* const built[] = {L"WindowsPlatform", L"WindowsBuildNumber", L"WindowsMajorVersion",
-                                L"WindowsMinorVersion", L"WindowsCSDVersion"};
+const wchar_t* const built[] = {
+    L"WindowsPlatform",    L"WindowsBuildNumber",    L"WindowsMajorVersion",   L"WindowsMinorVersion",
+    L"WindowsCSDVersion",  L"WindowsRegKey",         L"GetTotalMemory",        L"GetFreeMemory",
+    L"GetTotalVirtualMemory", L"GetAvailableVirtualMemory", L"GetDriveLabel",  L"GetDriveSerialNo",
+    L"GetDriveFileSystem", L"GetWindowsDir",         L"GetSystemDir",          L"GetTempDir",
+    L"ResolutionScreenX",  L"ResolutionScreenY",     L"GetCursorPositionX",    L"GetCursorPositionY",
+    L"GetProcessorType"};
 
 bool is_built(const std::wstring& name) {
     for (auto* b : built)

@@ -9,10 +9,15 @@ End Sub
 
 On Error Resume Next
 ' A method this version does not carry yet fails with E_NOTIMPL and names itself.
-text = z.GetTotalMemory
+z.SetWallpaper "none.bmp"
 n = Err.Number
-Check n = &H80004001, "GetTotalMemory raises E_NOTIMPL (" & Hex(n) & ")"
-Check InStr(Err.Description, "GetTotalMemory") = 1, "Err.Description names the method: " & Err.Description
+Check n = &H80004001, "SetWallpaper raises E_NOTIMPL (" & Hex(n) & ")"
+Check InStr(Err.Description, "SetWallpaper") = 1, "Err.Description names the method: " & Err.Description
+Err.Clear
+
+' A by-reference argument that cannot become a String is a Type mismatch.
+text = z.GetDriveLabel(Array(1, 2))
+Check Err.Number = 13, "an array for PathDrive is Type mismatch (" & Err.Number & ")"
 Err.Clear
 
 ' Too many arguments.

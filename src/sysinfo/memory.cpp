@@ -1,0 +1,43 @@
+// GlobalMemoryStatusEx readings as kilobyte texts and as 32-bit properties.
+#include "sysinfo/memory.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace zorvane::sysinfo {
+
+MEMORYSTATUSEX read_memory() noexcept {
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof(status);
+    if (!GlobalMemoryStatusEx(&status)) {
+        status = MEMORYSTATUSEX{};
+        status.dwLength = sizeof(status);
+    }
+    return status;
+}
+
+LONG saturated(DWORDLONG bytes) noexcept {
+    return static_cast<LONG>(std::min<DWORDLONG>(bytes, static_cast<DWORDLONG>(LONG_MAX)));
+}
+
+std::wstring thousands_separator() {
+    wchar_t separator[8] = {};
+    const int length = GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, separator, 8);
+    if (length <= 1) return L",";
+    return std::wstring(separator, static_cast<size_t>(length - 1));
+}
+
+std::wstring grouped(DWORDLONG number, const std::wstring& separator) {
+    std::wstring digits = std::to_wstring(number);
+    std::wstring out;
+    out.reserve(digits.size() + digits.size() / 3 * separator.size());
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i && (digits.size() - i) % 3 == 0) out += separator;
+        out += digits[i];
+    }
+    return out;
+}
+
+std::wstring kilobytes_text(DWORDLONG bytes) { return grouped(bytes / 1024, thousands_separator()); }
+
+} // namespace zorvane::sysinfo
