@@ -227,6 +227,18 @@ TEST_F(memory_texts, whole_kilobytes_grouped_by_threes) {
     }
 }
 
+TEST_F(memory_texts, the_user_locale_separates_the_groups) {
+    wchar_t original[8] = {};
+    ASSERT_GT(GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, original, 8), 0);
+    memory.status.ullTotalPhys = 6ull << 30;
+    for (const wchar_t* separator : {L".", L"\u00A0", L"'", L" "}) {
+        ASSERT_TRUE(SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, separator));
+        EXPECT_EQ(std::wstring(L"6") + separator + L"291" + separator + L"456", ask(total_memory));
+    }
+    ASSERT_TRUE(SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, original));
+    EXPECT_EQ(std::wstring(L"6") + original + L"291" + original + L"456", ask(total_memory));
+}
+
 TEST_F(memory_texts, each_method_reads_its_own_figure_afresh) {
     memory.status.ullTotalPhys = 8ull << 30;
     memory.status.ullAvailPhys = 3ull << 30;
