@@ -9,8 +9,6 @@ namespace zorvane {
 
 PENDING(WinShutDown, ())
 PENDING(WinRestart, ())
-PENDING(CaptureHwnd, (LONG*, BSTR, IPictureDisp**))
-PENDING(CaptureDesktop, (BSTR, IPictureDisp**))
 PENDING(ShowRegionalSettings, ())
 PENDING(ShowHardwareWizard, ())
 PENDING(ShowProgramsDialog, ())

@@ -20,7 +20,10 @@ const wchar_t* const built[] = {
     L"GetTotalVirtualMemory", L"GetAvailableVirtualMemory", L"GetDriveLabel",  L"GetDriveSerialNo",
     L"GetDriveFileSystem", L"GetWindowsDir",         L"GetSystemDir",          L"GetTempDir",
     L"ResolutionScreenX",  L"ResolutionScreenY",     L"GetCursorPositionX",    L"GetCursorPositionY",
-    L"GetProcessorType"};
+    L"GetProcessorType",   L"CaptureHwnd",           L"CaptureDesktop"};
+
+// Methods with a picture result that is made even for window 0: they write no file here.
+bool is_capture(const wchar_t* name) { return wcsncmp(name, L"Capture", 7) == 0; }
 
 bool is_built(const std::wstring& name) {
     for (auto* b : built)
@@ -108,11 +111,17 @@ TEST_F(calls, every_method_through_its_table_entry) {
         const auto& m = methods[i];
         SCOPED_TRACE(testing::Message() << "entry " << 489 + i);
         arguments a;
+        if (is_capture(m.name)) SysReAllocString(&a.value, L"");
         const HRESULT hr = call_entry(dual, i, m, a);
         const std::wstring error = zvtest::take_error_description();
         if (is_built(m.name)) {
             EXPECT_EQ(S_OK, hr);
-            ASSERT_NE(nullptr, a.result_text);
+            if (m.result == 'S') {
+                EXPECT_NE(nullptr, a.result_text);
+            }
+            if (m.result == 'P') {
+                EXPECT_NE(nullptr, a.result_picture);
+            }
         } else {
             // A method of a later version names itself in its error information.
             EXPECT_EQ(E_NOTIMPL, hr);
@@ -130,6 +139,7 @@ TEST_F(calls, every_method_through_invoke_by_name) {
         EXPECT_EQ(m.dispid, id);
 
         arguments a;
+        if (is_capture(m.name)) SysReAllocString(&a.value, L"");
         std::vector<VARIANT> args;
         for (const auto& p : m.params) {
             VARIANT v{};
@@ -152,7 +162,7 @@ TEST_F(calls, every_method_through_invoke_by_name) {
                                         &exception, &arg_error);
         if (is_built(m.name)) {
             EXPECT_EQ(S_OK, hr);
-            EXPECT_EQ(VT_BSTR, V_VT(&result));
+            EXPECT_EQ(m.result == 'P' ? VT_DISPATCH : VT_BSTR, V_VT(&result));
         } else {
             ASSERT_EQ(DISP_E_EXCEPTION, hr);
             EXPECT_EQ(E_NOTIMPL, exception.scode);
