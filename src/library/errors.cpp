@@ -98,6 +98,8 @@ error error::from_hresult(HRESULT hr) {
     // A classic error that travelled through COM keeps its number.
     if ((static_cast<unsigned long>(hr) & 0xFFFF0000u) == 0x800A0000u) return error(hr & 0xFFFF);
     if (hr == E_OUTOFMEMORY) return error(err::out_of_memory);
+    if (hr == DISP_E_TYPEMISMATCH) return error(err::type_mismatch);
+    if (hr == DISP_E_OVERFLOW) return error(err::overflow);
     return error(failure{static_cast<long>(hr), system_message(hr), hr});
 }
 

@@ -9,10 +9,25 @@ End Sub
 
 On Error Resume Next
 ' A method this version does not carry yet fails with E_NOTIMPL and names itself.
-z.SetWallpaper "none.bmp"
+z.ShowAbout
 n = Err.Number
-Check n = &H80004001, "SetWallpaper raises E_NOTIMPL (" & Hex(n) & ")"
-Check InStr(Err.Description, "SetWallpaper") = 1, "Err.Description names the method: " & Err.Description
+Check n = &H80004001, "ShowAbout raises E_NOTIMPL (" & Hex(n) & ")"
+Check InStr(Err.Description, "ShowAbout") = 1, "Err.Description names the method: " & Err.Description
+Err.Clear
+
+' Untrapped conversion errors of SetCursorPosition reach the script with their classic numbers.
+Dim x, y
+x = 10: y = "abc"
+z.SetCursorPosition x, y
+Check Err.Number = 13 And Err.Description = "Type mismatch", "letters for Y: " & Err.Number & " " & Err.Description
+Err.Clear
+x = 1E+20: y = "5"
+z.SetCursorPosition x, y
+Check Err.Number = 6 And Err.Description = "Overflow", "1E+20 for X: " & Err.Number & " " & Err.Description
+Err.Clear
+x = "abc": y = "1E+20"
+z.SetCursorPosition x, y
+Check Err.Number = 6, "Y is converted before X: " & Err.Number
 Err.Clear
 
 ' A by-reference argument that cannot become a String is a Type mismatch.

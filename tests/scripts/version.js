@@ -7,10 +7,10 @@ check(typeof z.WindowsMajorVersion() === "string", "WindowsMajorVersion is a str
 check(/^[0-9]+$/.test(z.WindowsBuildNumber()), "WindowsBuildNumber " + z.WindowsBuildNumber());
 check(z.WindowsCSDVersion().indexOf("\u0000") < 0, "WindowsCSDVersion has no NUL");
 try {
-    z.ShowScanCam();
-    check(false, "ShowScanCam should fail in this version");
+    z.ShowAbout();
+    check(false, "ShowAbout should fail in this version");
 } catch (e) {
     check((e.number >>> 0) === 0x80004001, "error number " + (e.number >>> 0).toString(16));
-    check(e.description.indexOf("ShowScanCam") === 0, "description " + e.description);
+    check(e.description.indexOf("ShowAbout") === 0, "description " + e.description);
 }
 WScript.Echo("done");

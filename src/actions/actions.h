@@ -1,0 +1,41 @@
+// Requests the control hands to Windows: processes, shutdown, the Run key, the shell, wallpaper, folders, cursor.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <string>
+#include <string_view>
+
+namespace zorvane::actions {
+
+// Starts `command_line` as a new process (the program found by the system's search, as CreateProcess does
+// without an application name), asking for `show` as its first window's state; does not wait.
+// Throws the classic error for a start that fails (53 File not found, ...).
+void start_process(std::wstring_view command_line, WORD show);
+
+// Enables the shutdown privilege of this process's token where the token holds it, then asks
+// ExitWindowsEx for exactly `flags`. What Windows answers is not reported.
+void exit_windows(UINT flags) noexcept;
+
+// The machine-wide Run key: true when the value was written (or deleted). The key is opened, never created.
+bool add_to_startup(const std::wstring& name, const std::wstring& command_line) noexcept;
+bool delete_at_startup(const std::wstring& name) noexcept;
+
+// ShellExecute with the verb "Open", empty parameters, the given directory and SW_SHOWNORMAL.
+void shell_open(const std::wstring& file, const wchar_t* directory) noexcept;
+
+// "mailto:" address ?Subject= subject, nothing escaped.
+std::wstring mailto(std::wstring_view address, std::wstring_view subject);
+
+// SPI_SETDESKWALLPAPER with the file name as it is, stored in the profile and broadcast.
+void set_wallpaper(const std::wstring& file) noexcept;
+
+// Creates the folder ending at each backslash after the first; the text after the last one is not a folder.
+void make_path(std::wstring_view path) noexcept;
+
+// The OLE Automation conversion of a value to a 32-bit integer in the user's locale: throws 13 Type
+// mismatch or 6 Overflow.
+LONG to_long(const VARIANT& value);
+
+} // namespace zorvane::actions
