@@ -304,6 +304,41 @@ TEST_F(actions, shell_requests_with_their_verb_folder_and_show_state) {
     SysFreeString(subject);
 }
 
+std::wstring program_folder() {
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1);
+}
+
+TEST_F(actions, mail_request_reaches_the_program_registered_for_mailto) {
+    // The prefix's mail program is the recording stand-in (the shell reads HKCR for URL protocols).
+    HKEY command = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, L"mailto\\shell\\open\\command", 0, nullptr, 0,
+                                             KEY_SET_VALUE, nullptr, &command, nullptr));
+    const std::wstring line = L"\"" + program_folder() + L"zv_mail_recorder.exe\" \"%1\"";
+    RegSetValueExW(command, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(line.c_str()),
+                   static_cast<DWORD>((line.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(command);
+    HKEY protocol = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, L"mailto", 0, KEY_SET_VALUE, &protocol));
+    RegSetValueExW(protocol, L"URL Protocol", 0, REG_SZ, reinterpret_cast<const BYTE*>(L""), sizeof(wchar_t));
+    RegCloseKey(protocol);
+    DeleteFileW((temp_folder() + L"zv_mail_recorder.record").c_str());
+
+    using email = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR*, BSTR);
+    BSTR mail = SysAllocString(L"someone@example.org");
+    BSTR subject = SysAllocString(L"Hi there");
+    EXPECT_EQ(S_OK, call<email>(shell_email, &mail, subject));
+    SysFreeString(mail);
+    SysFreeString(subject);
+    const auto record = take_record(L"zv_mail_recorder");
+    ASSERT_TRUE(record.has_value()) << "the registered mail program was not started";
+    EXPECT_NE(std::wstring::npos, record->first.find(L"mailto:someone@example.org?Subject=Hi there"))
+        << std::string(record->first.begin(), record->first.end());
+    EXPECT_EQ(SW_SHOWNORMAL, record->second);
+}
+
 struct wallpaper_call {
     UINT action = 0, ui = 1, win_ini = 0;
     std::wstring file;
