@@ -50,6 +50,11 @@ HRESULT control::QueryInterface(REFIID iid, void** out) noexcept {
             return S_OK;
         }
     }
+    if (void* face = ole_.interface_for(iid)) {
+        *out = face;
+        AddRef();
+        return S_OK;
+    }
     *out = nullptr;
     return E_NOINTERFACE;
 }

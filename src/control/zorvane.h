@@ -1,6 +1,7 @@
 // The control object Zorvane: its interfaces, its state and one member per method of _Zorvane.
 #pragma once
 
+#include "control/ole_object.h"
 #include "library/module.h"
 #include "library/raii.h"
 
@@ -120,6 +121,7 @@ private:
     std::wstring drive_serial_;       // strDriveSerial
     std::wstring drive_file_system_;  // strDriveFileSystem
     SYSTEM_INFO sys_info_{};          // SysInfo: the last processor record
+    ole_object ole_{*this};           // what containers see: siting, face, persistence
 };
 
 // The laid-out table of functions of _Zorvane (method_table.cpp).

@@ -2,6 +2,7 @@
 #pragma once
 
 #define ZV_TOOLBOX_BITMAP 30000
+#define ZV_FACE_JPEG 30001
 
 #ifdef __cplusplus
 namespace zorvane {
