@@ -288,7 +288,8 @@ TEST_F(container, draws_its_face_only_in_design_mode) {
 }
 
 TEST_F(container, in_place_window_at_design_time_only) {
-    host.window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 600, 500, nullptr, nullptr, nullptr, nullptr);
+    host.window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 600, 500, nullptr, nullptr, nullptr,
+                                  nullptr);
     host.user_mode = true;
     ASSERT_EQ(S_OK, ole->SetClientSite(&host));
     EXPECT_EQ(S_OK, ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &host, 0, host.window, nullptr));
@@ -309,6 +310,26 @@ TEST_F(container, in_place_window_at_design_time_only) {
     ReleaseDC(nullptr, screen);
     EXPECT_EQ(expected, area.right - area.left);  // 42 at 96 dpi
     EXPECT_EQ(expected, area.bottom - area.top);
+    // scripts/screenshots.sh asks for a picture of the design-time face for the documentation.
+    wchar_t folder[MAX_PATH] = {};
+    if (GetEnvironmentVariableW(L"ZV_SCREENSHOT_DIR", folder, MAX_PATH)) {
+        UpdateWindow(face);
+        Sleep(200);
+        IDispatch* dispatch = query<IDispatch>(control, IID_IDispatch);
+        VARIANT args[2];
+        V_VT(&args[0]) = VT_BSTR;
+        V_BSTR(&args[0]) = SysAllocString((std::wstring(folder) + L"\\face.bmp").c_str());
+        V_VT(&args[1]) = VT_I4;
+        V_I4(&args[1]) = static_cast<LONG>(reinterpret_cast<LONG_PTR>(face));
+        DISPPARAMS params{args, nullptr, 2, 0};
+        VARIANT picture;
+        VariantInit(&picture);
+        EXPECT_EQ(S_OK, dispatch->Invoke(0x60030005, IID_NULL, 0, DISPATCH_METHOD, &params, &picture, nullptr,
+                                         nullptr));
+        VariantClear(&picture);
+        VariantClear(&args[0]);
+        dispatch->Release();
+    }
     SIZEL asked{5000, 5000};
     EXPECT_EQ(S_OK, ole->SetExtent(DVASPECT_CONTENT, &asked));
     EXPECT_EQ(expected, host.position_change.right - host.position_change.left);
