@@ -7,11 +7,6 @@
 
 namespace zorvane {
 
-PENDING(HideFocus, (LONG*))
-PENDING(ShowFocus, (LONG*))
-PENDING(ShowDesktop, ())
-PENDING(HideDesktop, ())
-PENDING(StopResizeForm, (LONG*, VARIANT*, SHORT*))
 PENDING(ShowAbout, ())
 
 } // namespace zorvane

@@ -16,8 +16,7 @@ namespace {
 const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
 
 // Methods whose operations this version does not carry yet.
-const wchar_t* const pending[] = {L"HideFocus", L"ShowFocus", L"ShowDesktop", L"HideDesktop", L"StopResizeForm",
-                                  L"ShowAbout"};
+const wchar_t* const pending[] = {L"ShowAbout"};
 
 // Methods with a picture result that is made even for window 0: they write no file here.
 bool is_capture(const wchar_t* name) { return wcsncmp(name, L"Capture", 7) == 0; }
