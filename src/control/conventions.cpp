@@ -32,17 +32,6 @@ void report_error(const failure& f) noexcept {
 }
 
 HRESULT conclude(convention c, std::exception_ptr thrown) noexcept {
-    try {
-        std::rethrow_exception(thrown);
-    } catch (const pending_method& p) {
-        failure f{err::action_not_supported, L"", E_NOTIMPL};
-        try {
-            f.description = std::wstring(p.name) + L" is not available in this version of ZorvaneLib";
-        } catch (...) {
-        }
-        return raise_error(f);
-    } catch (...) {
-    }
     const failure f = describe(thrown);
     switch (c) {
     case convention::report:

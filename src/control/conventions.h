@@ -18,11 +18,6 @@ enum class convention {
     raise,  // fail with the error's HRESULT and IErrorInfo
 };
 
-// Thrown by a method whose operation this build does not carry yet: the call answers E_NOTIMPL.
-struct pending_method {
-    const wchar_t* name;
-};
-
 // Turns whatever `thrown` holds into the method's result under convention `c`.
 HRESULT conclude(convention c, std::exception_ptr thrown) noexcept;
 

@@ -4,6 +4,7 @@
 
 #include "control/zorvane.h"
 #include "library/module.h"
+#include "library/resource_picture.h"
 #include "library/resource_ids.h"
 
 #include "zorvane_idl.h"
@@ -18,29 +19,6 @@ const wchar_t face_class[] = L"ZorvaneLibFace";
 const wchar_t contents_stream[] = L"Contents";
 
 LONG pixels_of(LONG himetric, int dpi) noexcept { return MulDiv(himetric, dpi, 2540); }
-
-// A picture object of the JPEG kept in the library's resources.
-com_ptr<IPicture> load_face_picture() noexcept {
-    const HMODULE library = module::instance();
-    HRSRC found = FindResourceW(library, MAKEINTRESOURCEW(ZV_FACE_JPEG), MAKEINTRESOURCEW(10));  // RT_RCDATA
-    if (!found) return {};
-    const DWORD size = SizeofResource(library, found);
-    const void* bytes = LockResource(LoadResource(library, found));
-    if (!bytes || !size) return {};
-    HGLOBAL copy = GlobalAlloc(GMEM_MOVEABLE, size);
-    if (!copy) return {};
-    std::copy_n(static_cast<const BYTE*>(bytes), size, static_cast<BYTE*>(GlobalLock(copy)));
-    GlobalUnlock(copy);
-    com_ptr<IStream> stream;
-    if (FAILED(CreateStreamOnHGlobal(copy, TRUE, stream.put()))) {
-        GlobalFree(copy);
-        return {};
-    }
-    com_ptr<IPicture> picture;
-    if (FAILED(OleLoadPicture(stream.get(), static_cast<LONG>(size), FALSE, IID_IPicture, picture.put_void())))
-        return {};
-    return picture;
-}
 
 // One-item or empty enumerators of connection points and connections.
 template <typename Enum, typename Item, const IID* Iid>
@@ -111,16 +89,11 @@ using connection_enumerator = enumerator<IEnumConnections, CONNECTDATA, &IID_IEn
 
 void draw_face(HDC dc, const RECT& bounds) noexcept {
     FillRect(dc, &bounds, GetSysColorBrush(COLOR_BTNFACE));
-    const com_ptr<IPicture> picture = load_face_picture();
-    if (!picture) return;
-    OLE_XSIZE_HIMETRIC width = 0;
-    OLE_YSIZE_HIMETRIC height = 0;
-    picture->get_Width(&width);
-    picture->get_Height(&height);
+    const com_ptr<IPicture> picture = picture_from_resource(ZV_FACE_JPEG);
     // The 38 x 38 emblem sits 2 pixels in from each side of the 42 x 42 frame, at any scale.
     const LONG w = bounds.right - bounds.left, h = bounds.bottom - bounds.top;
-    const LONG x = bounds.left + MulDiv(w, 2, 42), y = bounds.top + MulDiv(h, 2, 42);
-    picture->Render(dc, x, y, MulDiv(w, 38, 42), MulDiv(h, 38, 42), 0, height, width, -height, nullptr);
+    render(picture.get(), dc, bounds.left + MulDiv(w, 2, 42), bounds.top + MulDiv(h, 2, 42), MulDiv(w, 38, 42),
+           MulDiv(h, 38, 42));
 }
 
 ole_object::~ole_object() {

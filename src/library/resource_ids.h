@@ -3,6 +3,7 @@
 
 #define ZV_TOOLBOX_BITMAP 30000
 #define ZV_FACE_JPEG 30001
+#define ZV_BANNER_JPEG 30002
 
 #ifdef __cplusplus
 namespace zorvane {

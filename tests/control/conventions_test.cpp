@@ -83,13 +83,6 @@ TEST(conventions, windows_errors_become_classic_numbers) {
     EXPECT_EQ(13, zorvane::error::from_hresult(static_cast<HRESULT>(0x800A000D)).details().number);
 }
 
-TEST(conventions, pending_methods_answer_not_implemented_whatever_their_convention) {
-    for (auto c : {zorvane::convention::report, zorvane::convention::skip, zorvane::convention::raise}) {
-        EXPECT_EQ(E_NOTIMPL, zorvane::run(c, [] { throw zorvane::pending_method{L"ShowScanCam"}; }));
-        EXPECT_EQ(0u, error_description().find(L"ShowScanCam"));
-    }
-}
-
 TEST(bstr_arguments, null_and_omitted_optional_are_empty) {
     EXPECT_TRUE(zorvane::text_of(nullptr).empty());
     // An omitted optional BSTR arrives as DISP_E_PARAMNOTFOUND reinterpreted as a pointer; never read it.

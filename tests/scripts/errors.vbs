@@ -8,13 +8,6 @@ Sub Check(ok, what)
 End Sub
 
 On Error Resume Next
-' A method this version does not carry yet fails with E_NOTIMPL and names itself.
-z.ShowAbout
-n = Err.Number
-Check n = &H80004001, "ShowAbout raises E_NOTIMPL (" & Hex(n) & ")"
-Check InStr(Err.Description, "ShowAbout") = 1, "Err.Description names the method: " & Err.Description
-Err.Clear
-
 ' Untrapped conversion errors of SetCursorPosition reach the script with their classic numbers.
 Dim x, y
 x = 10: y = "abc"

@@ -227,9 +227,9 @@ struct standin {
     }
     HWND wait(const wchar_t* cls) {
         for (int i = 0; i < 500; ++i) {
-            if (HWND w = FindWindowW(cls, nullptr)) {
-                if (FindWindowExW(w, nullptr, L"SHELLDLL_DefView", nullptr) || wcscmp(cls, L"Progman") == 0) return w;
-            }
+            // Ready once it is shown and holds the icon view (the stand-in creates that last).
+            HWND w = FindWindowW(cls, nullptr);
+            if (w && IsWindowVisible(w) && FindWindowExW(w, nullptr, L"SHELLDLL_DefView", nullptr)) return w;
             Sleep(10);
         }
         return nullptr;
