@@ -70,11 +70,11 @@ void about_form::show_modal() {
     std::vector<HWND> disabled;
     EnumThreadWindows(GetCurrentThreadId(), &collect_enabled, reinterpret_cast<LPARAM>(&disabled));
     load();
+    run_load_handler();  // as a form's load event: before it is shown
     for (HWND w : disabled)
         if (w != window_) EnableWindow(w, FALSE);
     ShowWindow(window_, SW_SHOW);
     UpdateWindow(window_);
-    run_load_handler();
     SetFocus(GetDlgItem(window_, btn_close));
 
     MSG message;
@@ -195,10 +195,10 @@ LRESULT CALLBACK about_form::procedure(HWND window, UINT message, WPARAM w, LPAR
     auto* form = reinterpret_cast<about_form*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (!form || (form->window_ != window && message != WM_NCCREATE && message != WM_CREATE))
         return DefWindowProcW(window, message, w, l);
-    return form->handle(message, w, l);
+    return form->handle(window, message, w, l);
 }
 
-LRESULT about_form::handle(UINT message, WPARAM w, LPARAM l) {
+LRESULT about_form::handle(HWND window, UINT message, WPARAM w, LPARAM l) {
     switch (message) {
     case WM_COMMAND:
         switch (LOWORD(w)) {
@@ -222,6 +222,8 @@ LRESULT about_form::handle(UINT message, WPARAM w, LPARAM l) {
     case WM_CLOSE:
         unload();
         return 0;
+    case WM_GETFONT:
+        return reinterpret_cast<LRESULT>(fonts_[0]);  // the form's own font
     case WM_CTLCOLORSTATIC: {
         const int id = GetDlgCtrlID(reinterpret_cast<HWND>(l));
         for (const auto& row : layout)
@@ -240,7 +242,7 @@ LRESULT about_form::handle(UINT message, WPARAM w, LPARAM l) {
         return TRUE;
     }
     }
-    return DefWindowProcW(window_, message, w, l);
+    return DefWindowProcW(window, message, w, l);
 }
 
 } // namespace zorvane

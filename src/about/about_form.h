@@ -39,7 +39,7 @@ private:
     HRESULT call_kelb(DISPID member, VARIANT argument) noexcept;
     void show_help(const wchar_t* help_file) noexcept;
     static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM w, LPARAM l);
-    LRESULT handle(UINT message, WPARAM w, LPARAM l);
+    LRESULT handle(HWND window, UINT message, WPARAM w, LPARAM l);
 
     HWND window_ = nullptr;
     int dpi_x_ = 96, dpi_y_ = 96;
