@@ -118,10 +118,24 @@ void remove(const row& r) noexcept {
     }
 }
 
+// True when the other registry view (32-bit beside 64-bit) still registers the class: the ProgID key is
+// shared by both views and must stay for it.
+bool other_view_registers(const facts& f) noexcept {
+    constexpr REGSAM other_view = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    unique_hkey key;
+    const std::wstring server = L"CLSID\\" + f.clsid + L"\\InprocServer32";
+    return RegOpenKeyExW(HKEY_CLASSES_ROOT, server.c_str(), 0, KEY_QUERY_VALUE | other_view, key.put()) ==
+           ERROR_SUCCESS;
+}
+
 void remove_all(const facts& f) noexcept {
     try {
         auto rows = rows_of(f);
-        for (auto r = rows.rbegin(); r != rows.rend(); ++r) remove(*r);
+        for (auto r = rows.rbegin(); r != rows.rend(); ++r)
+            if (r->key.rfind(L"CLSID\\", 0) == 0) remove(*r);
+        if (!other_view_registers(f))
+            for (auto r = rows.rbegin(); r != rows.rend(); ++r)
+                if (r->key.rfind(L"CLSID\\", 0) != 0) remove(*r);
     } catch (...) {
     }
     GUID libid{};
