@@ -26,7 +26,12 @@ void conclude_capture(unique_hbitmap bitmap, BSTR file_name, IPictureDisp** resu
     const HBITMAP pixels = bitmap.get();
     *result = screen::make_picture(std::move(bitmap)).detach();
     const std::wstring_view name = text_of(file_name);
-    if (!name.empty()) screen::write_bmp(pixels, name);
+    if (name.empty()) return;
+    if (!pixels) throw error(err::invalid_picture);
+    if (screen::names_png(name))
+        screen::write_png(pixels, name);
+    else
+        screen::write_bmp(pixels, name);
 }
 
 } // namespace

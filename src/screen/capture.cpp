@@ -3,7 +3,11 @@
 
 #include "library/errors.h"
 
+#include <wincodec.h>
+
+#include <algorithm>
 #include <climits>
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -165,6 +169,51 @@ void write_bmp(HBITMAP bitmap, std::wstring_view path) {
     write(&header, sizeof(header));
     write(&format.bmiHeader, sizeof(BITMAPINFOHEADER));
     write(pixels.data(), image_size);
+}
+
+bool names_png(std::wstring_view path) noexcept {
+    if (path.size() < 4) return false;
+    std::wstring tail(path.substr(path.size() - 4));
+    std::transform(tail.begin(), tail.end(), tail.begin(), [](wchar_t c) { return std::towlower(c); });
+    return tail == L".png";
+}
+
+void write_png(HBITMAP bitmap, std::wstring_view path) {
+    // The imaging component is a COM class: borrow an apartment when the calling thread has none.
+    const HRESULT joined = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    struct leave {
+        HRESULT joined;
+        ~leave() {
+            if (SUCCEEDED(joined)) CoUninitialize();
+        }
+    } guard{joined};
+
+    com_ptr<IWICImagingFactory> factory;
+    check(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                           factory.put_void()));
+    com_ptr<IWICBitmap> source;
+    check(factory->CreateBitmapFromHBITMAP(bitmap, nullptr, WICBitmapIgnoreAlpha, source.put()));
+    UINT width = 0, height = 0;
+    check(source->GetSize(&width, &height));
+
+    com_ptr<IWICStream> stream;
+    check(factory->CreateStream(stream.put()));
+    const std::wstring name(path);
+    const HRESULT opened = stream->InitializeFromFilename(name.c_str(), GENERIC_WRITE);
+    if (HRESULT_FACILITY(opened) == FACILITY_WIN32) throw error::from_win32(HRESULT_CODE(opened));  // 76, 75, ...
+    check(opened);
+    com_ptr<IWICBitmapEncoder> encoder;
+    check(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.put()));
+    check(encoder->Initialize(stream.get(), WICBitmapEncoderNoCache));
+    com_ptr<IWICBitmapFrameEncode> frame;
+    check(encoder->CreateNewFrame(frame.put(), nullptr));
+    check(frame->Initialize(nullptr));
+    check(frame->SetSize(width, height));
+    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
+    check(frame->SetPixelFormat(&format));
+    check(frame->WriteSource(source.get(), nullptr));
+    check(frame->Commit());
+    check(encoder->Commit());
 }
 
 } // namespace zorvane::screen

@@ -40,4 +40,10 @@ com_ptr<IPictureDisp> make_picture(unique_hbitmap bitmap);
 // Throws the classic file errors (76 Path not found, 75 Path/File access error, ...).
 void write_bmp(HBITMAP bitmap, std::wstring_view path);
 
+// True for a file name ending in ".png", in any case.
+bool names_png(std::wstring_view path) noexcept;
+
+// Writes `bitmap` to `path` as PNG through the Windows imaging component, replacing any file of that name.
+void write_png(HBITMAP bitmap, std::wstring_view path);
+
 } // namespace zorvane::screen

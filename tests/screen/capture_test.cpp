@@ -6,6 +6,7 @@
 
 #include <olectl.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -244,6 +245,41 @@ TEST_F(capture, a_window_its_pixels_on_the_clipboard_and_in_the_file) {
     EXPECT_EQ(image.values, read_picture(picture).values);
     picture->Release();
     DeleteFileW(file.c_str());
+}
+
+TEST_F(capture, a_png_file_for_a_png_name) {
+    painted_window window(60, 60, 70, 50, red, blue);
+    for (const wchar_t* name : {L"zv capture.png", L"zv CAPTURE.PNG"}) {
+        const std::wstring file = temp_file(name);
+        DeleteFileW(file.c_str());
+        IPictureDisp* picture = hwnd(window.id(), file.c_str());
+        ASSERT_NE(nullptr, picture);
+        picture->Release();
+        HANDLE h = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, h);
+        BYTE head[24] = {};
+        DWORD read = 0;
+        ReadFile(h, head, sizeof(head), &read, nullptr);
+        CloseHandle(h);
+        const BYTE signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+        EXPECT_EQ(0, memcmp(signature, head, 8));
+        EXPECT_EQ(70, (head[16] << 24) | (head[17] << 16) | (head[18] << 8) | head[19]);  // IHDR width
+        EXPECT_EQ(50, (head[20] << 24) | (head[21] << 16) | (head[22] << 8) | head[23]);  // and height
+        DeleteFileW(file.c_str());
+    }
+    // Any other name is a BMP, as before.
+    const std::wstring other = temp_file(L"zv capture.png.bmp");
+    IPictureDisp* picture = hwnd(window.id(), other.c_str());
+    picture->Release();
+    EXPECT_TRUE(read_bmp(other).valid);
+    DeleteFileW(other.c_str());
+
+    zvtest::message_box_watcher watcher(L"Ошибка");
+    picture = hwnd(window.id(), L"C:\\no such folder\\capture.png");
+    const auto box = watcher.wait();
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(L"76Path not found", box->text);
+    if (picture) picture->Release();
 }
 
 TEST_F(capture, the_picture_comes_from_the_pixels_while_another_program_holds_the_clipboard) {
