@@ -1,4 +1,4 @@
-// The four exports of the in-process server.
+// The exports of the in-process server.
 #include "control/dispatch.h"
 #include "library/class_factory.h"
 #include "library/module.h"
@@ -21,5 +21,17 @@ HRESULT STDAPICALLTYPE DllCanUnloadNow() {
 HRESULT STDAPICALLTYPE DllRegisterServer() { return zorvane::registration::register_server(); }
 
 HRESULT STDAPICALLTYPE DllUnregisterServer() { return zorvane::registration::unregister_server(); }
+
+// regsvr32 /n /i:user: registration for the current user only; no argument: for the machine.
+HRESULT STDAPICALLTYPE DllInstall(BOOL install, LPCWSTR command_line) {
+    using zorvane::registration::scope;
+    scope where = scope::machine;
+    if (command_line && *command_line) {
+        if (CompareStringOrdinal(command_line, -1, L"user", -1, TRUE) != CSTR_EQUAL) return E_INVALIDARG;
+        where = scope::user;
+    }
+    return install ? zorvane::registration::register_server(where)
+                   : zorvane::registration::unregister_server(where);
+}
 
 } // extern "C"

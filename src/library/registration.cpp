@@ -12,6 +12,14 @@
 #include <string>
 #include <vector>
 
+#if defined(__MINGW32__)
+// Present in oleaut32 since Windows Vista; mingw-w64's headers do not declare them.
+extern "C" {
+HRESULT WINAPI RegisterTypeLibForUser(ITypeLib* library, OLECHAR* path, OLECHAR* help_folder);
+HRESULT WINAPI UnRegisterTypeLibForUser(REFGUID libid, WORD major, WORD minor, LCID lcid, SYSKIND syskind);
+}
+#endif
+
 namespace zorvane::registration {
 namespace {
 
@@ -23,7 +31,7 @@ struct facts {
 };
 
 struct row {
-    std::wstring key;   // under HKEY_CLASSES_ROOT
+    std::wstring key;   // under the classes root: HKEY_CLASSES_ROOT, or the user's own classes
     const wchar_t* name; // value name; nullptr for the key's default value
     std::wstring value;
 };
@@ -83,9 +91,9 @@ std::vector<row> rows_of(const facts& f) {
     };
 }
 
-void write(const row& r) {
+void write(HKEY root, const row& r) {
     unique_hkey key;
-    LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, r.key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+    LSTATUS status = RegCreateKeyExW(root, r.key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                                      key.put(), nullptr);
     if (status == ERROR_SUCCESS) {
         const auto bytes = static_cast<DWORD>((r.value.size() + 1) * sizeof(wchar_t));
@@ -95,9 +103,9 @@ void write(const row& r) {
 }
 
 // Removes the row's value, then every key of its path that is left empty, deepest first.
-void remove(const row& r) noexcept {
+void remove(HKEY root, const row& r) noexcept {
     unique_hkey key;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, r.key.c_str(), 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS)
+    if (RegOpenKeyExW(root, r.key.c_str(), 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS)
         RegDeleteValueW(key.get(), r.name);
     key.reset();
     std::wstring path = r.key;
@@ -105,12 +113,12 @@ void remove(const row& r) noexcept {
         // RegDeleteKeyW refuses a key that still has subkeys; values are checked here.
         unique_hkey probe;
         DWORD subkeys = 0, values = 0;
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_QUERY_VALUE, probe.put()) != ERROR_SUCCESS) return;
+        if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, probe.put()) != ERROR_SUCCESS) return;
         RegQueryInfoKeyW(probe.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
                          nullptr, nullptr, nullptr);
         probe.reset();
         if (subkeys || values) return;
-        if (RegDeleteKeyW(HKEY_CLASSES_ROOT, path.c_str()) != ERROR_SUCCESS) return;
+        if (RegDeleteKeyW(root, path.c_str()) != ERROR_SUCCESS) return;
         const auto slash = path.rfind(L'\\');
         if (slash == std::wstring::npos) return;
         path.resize(slash);
@@ -120,47 +128,79 @@ void remove(const row& r) noexcept {
 
 // True when the other registry view (32-bit beside 64-bit) still registers the class: the ProgID key is
 // shared by both views and must stay for it.
-bool other_view_registers(const facts& f) noexcept {
+bool other_view_registers(HKEY root, const facts& f) noexcept {
     constexpr REGSAM other_view = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
     unique_hkey key;
     const std::wstring server = L"CLSID\\" + f.clsid + L"\\InprocServer32";
-    return RegOpenKeyExW(HKEY_CLASSES_ROOT, server.c_str(), 0, KEY_QUERY_VALUE | other_view, key.put()) ==
+    return RegOpenKeyExW(root, server.c_str(), 0, KEY_QUERY_VALUE | other_view, key.put()) ==
            ERROR_SUCCESS;
 }
 
-void remove_all(const facts& f) noexcept {
+// Where the rows go: the machine's classes, or the user's own (HKEY_CURRENT_USER\Software\Classes), which
+// needs no administrator rights.
+struct classes_root {
+    unique_hkey user;
+    HKEY get() const noexcept { return user ? user.get() : HKEY_CLASSES_ROOT; }
+};
+
+classes_root open_root(scope where) {
+    classes_root root;
+    if (where == scope::user) {
+        const LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0,
+                                               KEY_READ | KEY_WRITE, nullptr, root.user.put(), nullptr);
+        if (status != ERROR_SUCCESS) throw error::from_hresult(HRESULT_FROM_WIN32(status));
+    }
+    return root;
+}
+
+void remove_all(HKEY root, scope where, const facts& f) noexcept {
     try {
         auto rows = rows_of(f);
         for (auto r = rows.rbegin(); r != rows.rend(); ++r)
-            if (r->key.rfind(L"CLSID\\", 0) == 0) remove(*r);
-        if (!other_view_registers(f))
+            if (r->key.rfind(L"CLSID\\", 0) == 0) remove(root, *r);
+        if (!other_view_registers(root, f))
             for (auto r = rows.rbegin(); r != rows.rend(); ++r)
-                if (r->key.rfind(L"CLSID\\", 0) != 0) remove(*r);
+                if (r->key.rfind(L"CLSID\\", 0) != 0) remove(root, *r);
     } catch (...) {
     }
     GUID libid{};
-    if (SUCCEEDED(CLSIDFromString(f.libid.c_str(), &libid))) UnRegisterTypeLib(libid, f.major, f.minor, 0, f.syskind);
+    if (FAILED(CLSIDFromString(f.libid.c_str(), &libid))) return;
+    if (where == scope::user)
+        UnRegisterTypeLibForUser(libid, f.major, f.minor, 0, f.syskind);
+    else
+        UnRegisterTypeLib(libid, f.major, f.minor, 0, f.syskind);
 }
 
 } // namespace
 
-HRESULT register_server() noexcept {
+HRESULT register_server(scope where) noexcept {
     facts f;
     try {
         f = gather();
-        for (const row& r : rows_of(f)) write(r);
-        check(RegisterTypeLib(type_library::get().get(), const_cast<wchar_t*>(f.path.c_str()), const_cast<wchar_t*>(L"")));
-        return S_OK;
+        const classes_root root = open_root(where);
+        try {
+            for (const row& r : rows_of(f)) write(root.get(), r);
+            auto* path = const_cast<wchar_t*>(f.path.c_str());
+            if (where == scope::user)
+                check(RegisterTypeLibForUser(type_library::get().get(), path, nullptr));
+            else
+                check(RegisterTypeLib(type_library::get().get(), path, const_cast<wchar_t*>(L"")));
+            return S_OK;
+        } catch (...) {
+            const HRESULT hr = describe(std::current_exception()).hresult;
+            remove_all(root.get(), where, f);
+            return hr;
+        }
     } catch (...) {
-        const HRESULT hr = describe(std::current_exception()).hresult;
-        if (!f.clsid.empty()) remove_all(f);
-        return hr;
+        return describe(std::current_exception()).hresult;
     }
 }
 
-HRESULT unregister_server() noexcept {
+HRESULT unregister_server(scope where) noexcept {
     try {
-        remove_all(gather());
+        const facts f = gather();
+        const classes_root root = open_root(where);
+        remove_all(root.get(), where, f);
         return S_OK;
     } catch (...) {
         return describe(std::current_exception()).hresult;

@@ -1,4 +1,4 @@
-// The four exports: class objects, unloading, registration and unregistration.
+// The exports: class objects, unloading, registration for the machine and for the user.
 #include "support/ocx.h"
 
 #include <gtest/gtest.h>
@@ -127,6 +127,73 @@ TEST(server, registration_writes_and_removes_exactly_its_rows) {
     expect_registered();
     EXPECT_EQ(S_OK, zvtest::can_unload_now());
     CoUninitialize();
+}
+
+std::wstring user_value(const std::wstring& key, const wchar_t* name = nullptr) {
+    wchar_t value[MAX_PATH * 2] = {};
+    DWORD size = sizeof(value);
+    const std::wstring path = L"Software\\Classes\\" + key;
+    if (RegGetValueW(HKEY_CURRENT_USER, path.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+        return L"(none)";
+    return value;
+}
+
+bool machine_has(const std::wstring& key) {
+    HKEY h = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
+    RegCloseKey(h);
+    return true;
+}
+
+void run_regsvr32(const std::wstring& arguments) {
+    std::wstring line = L"regsvr32.exe /s " + arguments + L" \"" + zvtest::ocx_path() + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    WaitForSingleObject(process.hProcess, 30000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
+TEST(server, per_user_registration_without_administrator_rights) {
+    using install_fn = HRESULT(STDAPICALLTYPE*)(BOOL, LPCWSTR);
+    auto install = reinterpret_cast<install_fn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(zvtest::ocx(), "DllInstall")));
+    ASSERT_NE(nullptr, install);
+    EXPECT_EQ(E_INVALIDARG, install(TRUE, L"everyone"));
+
+    const std::wstring inproc = std::wstring(clsid_key) + L"\\InprocServer32";
+    for (int way = 0; way < 2; ++way) {
+        SCOPED_TRACE(way ? "regsvr32 /n /i:user" : "DllInstall");
+        if (way)
+            run_regsvr32(L"/n /i:user");
+        else
+            ASSERT_EQ(S_OK, install(TRUE, L"user"));
+        EXPECT_EQ(zvtest::ocx_path(), user_value(inproc));
+        EXPECT_EQ(L"Apartment", user_value(inproc, L"ThreadingModel"));
+        EXPECT_EQ(L"{BFEF386B-ED41-4B26-B302-B4C3054E25C5}", user_value(L"ZorvaneLib.Zorvane\\CLSID"));
+        EXPECT_EQ(L"ZorvaneLib.Zorvane", user_value(std::wstring(clsid_key) + L"\\ProgID"));
+        EXPECT_EQ(L"132497", user_value(std::wstring(clsid_key) + L"\\MiscStatus\\1"));
+
+        // A value someone else keeps under the class survives the removal.
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, (L"Software\\Classes\\" + std::wstring(clsid_key)).c_str(),
+                                                 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr));
+        RegSetValueExW(key, L"Foreign", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"x"), 4);
+        RegCloseKey(key);
+        if (way)
+            run_regsvr32(L"/u /n /i:user");
+        else
+            ASSERT_EQ(S_OK, install(FALSE, L"user"));
+        EXPECT_EQ(L"(none)", user_value(inproc));
+        EXPECT_EQ(L"(none)", user_value(L"ZorvaneLib.Zorvane\\CLSID"));
+        EXPECT_EQ(L"x", user_value(clsid_key, L"Foreign"));
+        RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\Classes\\" + std::wstring(clsid_key)).c_str());
+        // The machine's registration of the test prefix is untouched.
+        EXPECT_TRUE(machine_has(inproc));
+        EXPECT_TRUE(machine_has(L"ZorvaneLib.Zorvane\\CLSID"));
+    }
 }
 
 TEST(server, version_resource) {
