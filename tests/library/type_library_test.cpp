@@ -339,3 +339,34 @@ TEST_F(type_library, memory_snapshot_members) {
 }
 
 } // namespace
+
+namespace {
+
+// Object browsers show one sentence for every method and property.
+TEST_F(type_library, every_member_has_a_help_string) {
+    for (UINT index : {0u, 2u}) {
+        ITypeInfo* twin = vtable_view(index);
+        TYPEATTR* attr = nullptr;
+        ASSERT_EQ(S_OK, twin->GetTypeAttr(&attr));
+        int described = 0;
+        for (UINT i = 0; i < attr->cFuncs; ++i) {
+            FUNCDESC* desc = nullptr;
+            if (FAILED(twin->GetFuncDesc(i, &desc))) continue;
+            BSTR name = nullptr, help = nullptr;
+            twin->GetDocumentation(desc->memid, &name, &help, nullptr, nullptr);
+            if (desc->oVft >= static_cast<SHORT>(7 * sizeof(void*))) {
+                EXPECT_TRUE(help && SysStringLen(help) > 10 && help[SysStringLen(help) - 1] == L'.')
+                    << (name ? std::string(name, name + SysStringLen(name)) : std::string("?"));
+                ++described;
+            }
+            SysFreeString(name);
+            SysFreeString(help);
+            twin->ReleaseFuncDesc(desc);
+        }
+        EXPECT_EQ(index == 0 ? 58 : 5, described);
+        twin->ReleaseTypeAttr(attr);
+        twin->Release();
+    }
+}
+
+} // namespace
