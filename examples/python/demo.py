@@ -1,0 +1,11 @@
+"""Python on Windows: the control through pywin32 (pip install pywin32); comtypes works the same way."""
+import win32com.client
+
+z = win32com.client.Dispatch("ZorvaneLib.Zorvane")
+print("Platform:", z.WindowsPlatform())
+print("Version: %s.%s build %s" % (z.WindowsMajorVersion(), z.WindowsMinorVersion(), z.WindowsBuildNumber()))
+print("Memory: %s KB free of %s KB" % (z.GetFreeMemory(), z.GetTotalMemory()))
+print("Screen: %s x %s" % (z.ResolutionScreenX(), z.ResolutionScreenY()))
+print("Processor type:", z.GetProcessorType())
+print("Startup entry written:", z.AddToStartup("ZorvaneDemo", r"C:\Tools\demo.exe"))
+print("Startup entry removed:", z.DeleteAtStartup("ZorvaneDemo"))
