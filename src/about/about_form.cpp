@@ -4,12 +4,15 @@
 #include "control/zorvane.h"
 #include "library/errors.h"
 #include "library/module.h"
+#include "library/raii.h"
 #include "library/resource_ids.h"
 #include "library/resource_picture.h"
 
-#include "zorvane_idl.h"
+#include <oaidl.h>
+#include <objbase.h>
 
-#include <memory>
+#include <array>
+#include <type_traits>
 #include <vector>
 
 namespace zorvane {
@@ -21,6 +24,8 @@ constexpr DWORD form_ex_style = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 constexpr DISPID hide_focus_dispid = 0x6003002F;
 constexpr DISPID shell_email_dispid = 0x6003003B;
 constexpr UINT help_command = 15;
+
+enum element : int { pic_logo = 100, logo_1, logo_0, logo_3, btn_close, btn_help, btn_mailto };
 
 struct layout_row {
     int id;
@@ -37,14 +42,14 @@ constexpr DWORD label = WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX;
 constexpr DWORD button = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 
 const layout_row layout[] = {
-    {100, L"STATIC", WS_CHILD | WS_VISIBLE | SS_OWNERDRAW, 90, 105, 1560, 2505, L"", 0, 0},
-    {101, L"STATIC", label, 1695, 75, 3330, 330, L"Quelm Zorvane ActiveX", 1, 0x00800000},
-    {102, L"STATIC", label, 2130, 435, 2250, 195, L"Автор - Quelm", 2, 0x00000080},
-    {103, L"STATIC", label, 1860, 855, 2895, 540,
+    {pic_logo, L"STATIC", WS_CHILD | WS_VISIBLE | SS_OWNERDRAW, 90, 105, 1560, 2505, L"", 0, 0},
+    {logo_1, L"STATIC", label, 1695, 75, 3330, 330, L"Quelm Zorvane ActiveX", 1, 0x00800000},
+    {logo_0, L"STATIC", label, 2130, 435, 2250, 195, L"Автор - Quelm", 2, 0x00000080},
+    {logo_3, L"STATIC", label, 1860, 855, 2895, 540,
      L"Ваши пожелания и замечания по улучшению контрола присылайте на e-mail автора.", 3, 0x00808080},
-    {104, L"BUTTON", button, 3735, 2190, 1305, 405, L"Закрыть", 4, 0},
-    {105, L"BUTTON", button, 3315, 2190, 435, 405, L"?", 4, 0},
-    {106, L"BUTTON", button, 2265, 1575, 2250, 405, about_form::contact_address, 4, 0},
+    {btn_close, L"BUTTON", button, 3735, 2190, 1305, 405, L"Закрыть", 4, 0},
+    {btn_help, L"BUTTON", button, 3315, 2190, 435, 405, L"?", 4, 0},
+    {btn_mailto, L"BUTTON", button, 2265, 1575, 2250, 405, about_form::contact_address, 4, 0},
 };
 
 // Top-level windows of this thread that the modal form disables while it is open.
@@ -54,42 +59,81 @@ BOOL CALLBACK collect_enabled(HWND window, LPARAM list) {
     return TRUE;
 }
 
-thread_local std::unique_ptr<about_form> thread_form;
+// Whether this thread entered an apartment itself (the process's MTA, joined implicitly, does not count:
+// objects made there would live on another thread).
+bool thread_in_apartment() noexcept {
+    using get_type = HRESULT(WINAPI*)(APTTYPE*, APTTYPEQUALIFIER*);
+    static const auto get = reinterpret_cast<get_type>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ole32.dll"), "CoGetApartmentType")));
+    if (!get) return true;  // older systems: CoCreateInstance tells
+    APTTYPE type{};
+    APTTYPEQUALIFIER qualifier{};
+    return SUCCEEDED(get(&type, &qualifier)) && qualifier != APTTYPEQUALIFIER_IMPLICIT_MTA;
+}
+
+// Kelb: the form's own instance of the control, made by its ProgID as a form would make it; made by this
+// library itself where the thread has no apartment or the class is not registered.
+com_ptr<IDispatch> make_kelb() noexcept {
+    com_ptr<IDispatch> kelb;
+    CLSID clsid{};
+    if (thread_in_apartment() && SUCCEEDED(CLSIDFromProgID(L"ZorvaneLib.Zorvane", &clsid)) &&
+        SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, kelb.put_void())))
+        return kelb;
+    control::create(IID_IDispatch, kelb.put_void());
+    return kelb;
+}
+
+thread_local about_form thread_form;
+static_assert(std::is_trivially_destructible_v<about_form>, "a thread's form object must not outlive the library");
 
 } // namespace
 
-about_form& about_form::of_this_thread() {
-    if (!thread_form) thread_form = std::make_unique<about_form>();
-    return *thread_form;
-}
+class about_form::opening final {
+public:
+    opening();  // the form and its elements, loaded; throws when the window cannot be created
+    opening(const opening&) = delete;
+    opening& operator=(const opening&) = delete;
+    ~opening();
 
-about_form::~about_form() { unload(); }
+    void run_load_handler() noexcept;
+    void run_modal() noexcept;  // returns when the form is gone
+
+private:
+    HFONT make_font(const wchar_t* face, int hundredths_of_points, int weight) const noexcept;
+    void create_elements() noexcept;
+    void enable_others() noexcept;
+    void close() noexcept;
+    void click(int id) noexcept;
+    HRESULT call_kelb(DISPID member, VARIANT argument) noexcept;
+    static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM w, LPARAM l);
+    LRESULT handle(HWND window, UINT message, WPARAM w, LPARAM l);
+
+    HWND window_ = nullptr;
+    int dpi_x_ = 96, dpi_y_ = 96;
+    std::array<unique_hfont, 5> fonts_;
+    com_ptr<IPicture> banner_;
+    com_ptr<IDispatch> kelb_;  // released with the window
+    std::vector<HWND> disabled_;
+    HWND previous_active_ = nullptr;
+};
+
+about_form& about_form::of_this_thread() noexcept { return thread_form; }
 
 void about_form::show_modal() {
-    if (window_) return;  // already open on this thread: its own modal loop is running
-    std::vector<HWND> disabled;
-    EnumThreadWindows(GetCurrentThreadId(), &collect_enabled, reinterpret_cast<LPARAM>(&disabled));
-    load();
-    run_load_handler();  // as a form's load event: before it is shown
-    for (HWND w : disabled)
-        if (w != window_) EnableWindow(w, FALSE);
-    ShowWindow(window_, SW_SHOW);
-    UpdateWindow(window_);
-    SetFocus(GetDlgItem(window_, btn_close));
-
-    MSG message;
-    while (window_ && GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (window_ && IsDialogMessageW(window_, &message)) continue;
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-    for (HWND w : disabled)
-        if (IsWindow(w)) EnableWindow(w, TRUE);
-    if (message.message == WM_QUIT) PostQuitMessage(static_cast<int>(message.wParam));  // for the host's loop
-    unload();
+    if (open_) return;  // already open on this thread: its own modal loop is running
+    opening form;
+    struct forget {
+        opening*& open;
+        ~forget() { open = nullptr; }
+    } when_closed{open_};
+    open_ = &form;
+    form.run_load_handler();  // as a form's load event: before it is shown
+    form.run_modal();
 }
 
-void about_form::load() {
+void about_form::unregister_class() noexcept { UnregisterClassW(form_class, module::instance()); }
+
+about_form::opening::opening() {
     static const ATOM registered = [] {
         WNDCLASSW c{};
         c.lpfnWndProc = &procedure;
@@ -106,33 +150,29 @@ void about_form::load() {
     dpi_y_ = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
 
-    fonts_ = {make_font(L"Tahoma", 825, FW_NORMAL), make_font(L"Arial", 1425, FW_NORMAL),
-              make_font(L"Verdana", 825, FW_BOLD), make_font(L"Verdana", 675, FW_NORMAL),
-              make_font(L"Tahoma", 825, FW_BOLD)};
+    fonts_ = {unique_hfont(make_font(L"Tahoma", 825, FW_NORMAL)), unique_hfont(make_font(L"Arial", 1425, FW_NORMAL)),
+              unique_hfont(make_font(L"Verdana", 825, FW_BOLD)), unique_hfont(make_font(L"Verdana", 675, FW_NORMAL)),
+              unique_hfont(make_font(L"Tahoma", 825, FW_BOLD))};
     banner_ = picture_from_resource(ZV_BANNER_JPEG);
-
-    // Kelb: the control's own instance on the form, by its ProgID, or from this library when the
-    // class is not registered (or COM is not initialised on this thread).
-    CLSID clsid{};
-    if (FAILED(CLSIDFromProgID(L"ZorvaneLib.Zorvane", &clsid)) ||
-        FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, kelb_.put_void())))
-        control::create(IID_IDispatch, kelb_.put_void());
+    kelb_ = make_kelb();
 
     RECT frame{0, 0, MulDiv(5130, dpi_x_, 1440), MulDiv(2685, dpi_y_, 1440)};
     AdjustWindowRectEx(&frame, form_style, FALSE, form_ex_style);
     const int width = frame.right - frame.left, height = frame.bottom - frame.top;
     const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2, y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-    window_ = CreateWindowExW(form_ex_style, form_class, L"О контроле...", form_style, x, y, width, height, nullptr,
-                              nullptr, module::instance(), this);
-    if (!window_) {
-        unload();
+    if (!CreateWindowExW(form_ex_style, form_class, L"О контроле...", form_style, x, y, width, height, nullptr,
+                         nullptr, module::instance(), this))
         throw error::from_win32(GetLastError());
-    }
-    SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_[0]), FALSE);
+    SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_[0].get()), FALSE);
     create_elements();
 }
 
-HFONT about_form::make_font(const wchar_t* face, int hundredths_of_points, int weight) {
+about_form::opening::~opening() {
+    enable_others();
+    if (window_) DestroyWindow(window_);
+}
+
+HFONT about_form::opening::make_font(const wchar_t* face, int hundredths_of_points, int weight) const noexcept {
     LOGFONTW font{};
     font.lfHeight = -MulDiv(hundredths_of_points, dpi_y_, 7200);
     font.lfWeight = weight;
@@ -142,7 +182,7 @@ HFONT about_form::make_font(const wchar_t* face, int hundredths_of_points, int w
     return CreateFontIndirectW(&font);
 }
 
-void about_form::create_elements() {
+void about_form::opening::create_elements() noexcept {
     // Created in tab order, which is also the order Tab walks.
     for (const auto& row : layout) {
         HWND element = CreateWindowExW(0, row.cls, row.text, row.style, MulDiv(row.left, dpi_x_, 1440),
@@ -150,31 +190,17 @@ void about_form::create_elements() {
                                        MulDiv(row.height, dpi_y_, 1440), window_,
                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id)), module::instance(),
                                        nullptr);
-        if (element) SendMessageW(element, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_[row.font]), FALSE);
+        if (element) SendMessageW(element, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_[row.font].get()), FALSE);
     }
 }
 
-void about_form::unload() noexcept {
-    if (window_) {
-        HWND window = window_;
-        window_ = nullptr;
-        DestroyWindow(window);
-    }
-    kelb_.reset();
-    banner_.reset();
-    for (auto& font : fonts_) {
-        if (font) DeleteObject(font);
-        font = nullptr;
-    }
-}
-
-HRESULT about_form::call_kelb(DISPID member, VARIANT argument) noexcept {
+HRESULT about_form::opening::call_kelb(DISPID member, VARIANT argument) noexcept {
     if (!kelb_) return E_POINTER;
     DISPPARAMS params{&argument, nullptr, 1, 0};
     return kelb_->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
 }
 
-void about_form::run_load_handler() noexcept {
+void about_form::opening::run_load_handler() noexcept {
     // Each step on its own: a failure skips only that button.
     for (int id : {btn_mailto, btn_close, btn_help}) {
         VARIANT handle;
@@ -184,46 +210,100 @@ void about_form::run_load_handler() noexcept {
     }
 }
 
-void about_form::show_help(const wchar_t* help_file) noexcept {
-    WinHelpW(window_, help_file, help_command, 0);
+void about_form::opening::run_modal() noexcept {
+    previous_active_ = GetActiveWindow();
+    EnumThreadWindows(GetCurrentThreadId(), &collect_enabled, reinterpret_cast<LPARAM>(&disabled_));
+    for (HWND w : disabled_)
+        if (w != window_) EnableWindow(w, FALSE);
+    ShowWindow(window_, SW_SHOW);
+    UpdateWindow(window_);
+    SetFocus(GetDlgItem(window_, btn_close));
+
+    MSG message{};
+    while (window_ && GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (window_ && IsDialogMessageW(window_, &message)) continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    if (window_) DestroyWindow(window_);  // the loop failed
+    enable_others();
+    if (previous_active_ && IsWindow(previous_active_) && IsWindowVisible(previous_active_) &&
+        IsWindowEnabled(previous_active_))
+        SetActiveWindow(previous_active_);
+    if (message.message == WM_QUIT) PostQuitMessage(static_cast<int>(message.wParam));  // for the host's loop
 }
 
-LRESULT CALLBACK about_form::procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
-    if (message == WM_NCCREATE)
-        SetWindowLongPtrW(window, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(l)->lpCreateParams));
-    auto* form = reinterpret_cast<about_form*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!form || (form->window_ != window && message != WM_NCCREATE && message != WM_CREATE))
-        return DefWindowProcW(window, message, w, l);
+void about_form::opening::enable_others() noexcept {
+    for (HWND w : disabled_)
+        if (w != window_ && IsWindow(w)) EnableWindow(w, TRUE);
+    disabled_.clear();
+}
+
+void about_form::opening::close() noexcept {
+    enable_others();  // before the form goes, so that activation can return to them
+    if (window_) DestroyWindow(window_);
+}
+
+void about_form::opening::click(int id) noexcept {
+    switch (id) {
+    case btn_close:
+        close();
+        break;
+    case btn_help:
+        WinHelpW(window_, L"Help.hlp", help_command, 0);  // no help file is shipped: the answer does not matter
+        break;
+    case btn_mailto: {
+        VARIANT address;
+        V_VT(&address) = VT_BSTR;
+        V_BSTR(&address) = SysAllocString(about_form::contact_address);
+        if (V_BSTR(&address)) call_kelb(shell_email_dispid, address);
+        SysFreeString(V_BSTR(&address));
+        break;
+    }
+    }
+}
+
+LRESULT CALLBACK about_form::opening::procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message == WM_NCCREATE) {
+        auto* form = static_cast<opening*>(reinterpret_cast<CREATESTRUCTW*>(l)->lpCreateParams);
+        form->window_ = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+    }
+    auto* form = reinterpret_cast<opening*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!form || form->window_ != window) return DefWindowProcW(window, message, w, l);
     return form->handle(window, message, w, l);
 }
 
-LRESULT about_form::handle(HWND window, UINT message, WPARAM w, LPARAM l) {
+LRESULT about_form::opening::handle(HWND window, UINT message, WPARAM w, LPARAM l) {
     switch (message) {
     case WM_COMMAND:
+        if (HIWORD(w) != BN_CLICKED) break;
         switch (LOWORD(w)) {
-        case btn_close:
-        case IDCANCEL:
-            unload();
-            return 0;
-        case btn_help:
-            show_help(L"Help.hlp");
-            return 0;
-        case btn_mailto: {
-            VARIANT address;
-            V_VT(&address) = VT_BSTR;
-            V_BSTR(&address) = SysAllocString(contact_address);
-            call_kelb(shell_email_dispid, address);
-            SysFreeString(V_BSTR(&address));
+        case IDOK: {
+            // Enter where no button is the default: the focused button, or Close.
+            HWND focus = GetFocus();
+            const int id = focus && GetParent(focus) == window ? GetDlgCtrlID(focus) : 0;
+            click(id == btn_help || id == btn_mailto ? id : btn_close);
             return 0;
         }
+        case IDCANCEL:  // Esc
+            close();
+            return 0;
+        default:
+            click(LOWORD(w));
+            return 0;
         }
-        break;
     case WM_CLOSE:
-        unload();
+        close();
         return 0;
+    case WM_NCDESTROY:
+        // However the window goes, the modal loop ends and Kelb goes with it.
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        window_ = nullptr;
+        kelb_.reset();
+        break;
     case WM_GETFONT:
-        return reinterpret_cast<LRESULT>(fonts_[0]);  // the form's own font
+        return reinterpret_cast<LRESULT>(fonts_[0].get());  // the form's own font
     case WM_CTLCOLORSTATIC: {
         const int id = GetDlgCtrlID(reinterpret_cast<HWND>(l));
         for (const auto& row : layout)

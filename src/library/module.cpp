@@ -1,6 +1,8 @@
 // DllMain, the module's instance and its count of live objects and factory locks.
 #include "library/module.h"
 
+#include "about/about_form.h"
+
 #include <atomic>
 
 namespace zorvane::module {
@@ -30,10 +32,12 @@ bool in_use() noexcept { return users.load() != 0; }
 
 } // namespace zorvane::module
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         zorvane::module::the_instance = instance;
         DisableThreadLibraryCalls(instance);
     }
+    // Unloaded by FreeLibrary (not at process exit): window classes are not unregistered for us.
+    if (reason == DLL_PROCESS_DETACH && !reserved) zorvane::about_form::unregister_class();
     return TRUE;
 }

@@ -43,12 +43,14 @@ private:
 // Named releasers (not lambdas): owner types then mean the same in every translation unit.
 inline void release_screen_dc(HDC dc) noexcept { ReleaseDC(nullptr, dc); }
 inline void delete_bitmap(HBITMAP bitmap) noexcept { DeleteObject(bitmap); }
+inline void delete_font(HFONT font) noexcept { DeleteObject(font); }
 
 using unique_hkey = unique_any<HKEY, &RegCloseKey>;
 using unique_handle = unique_any<HANDLE, &CloseHandle>;
 using unique_hdc = unique_any<HDC, &DeleteDC>;
 using unique_window_dc = unique_any<HDC, &release_screen_dc>;
 using unique_hbitmap = unique_any<HBITMAP, &delete_bitmap>;
+using unique_hfont = unique_any<HFONT, &delete_font>;
 using unique_hmodule = unique_any<HMODULE, &FreeLibrary>;
 
 // Puts a GDI object into a DC and puts the previous one back when it goes.

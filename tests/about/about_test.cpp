@@ -6,13 +6,19 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
 const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
+const CLSID clsid_zorvane = {0xbfef386b, 0xed41, 0x4b26, {0xb3, 0x02, 0xb4, 0xc3, 0x05, 0x4e, 0x25, 0xc5}};
 enum element : int { pic_logo = 100, logo_1, logo_0, logo_3, btn_close, btn_help, btn_mailto };
+const wchar_t form_class[] = L"ZorvaneLibAboutForm";
+const wchar_t caption[] = L"О контроле...";
 
 template <typename F>
 const void* fn(F f) {
@@ -40,52 +46,174 @@ BOOL WINAPI spy_help(HWND window, LPCWSTR file, UINT command, ULONG_PTR data) {
     return FALSE;  // no help file: the box goes on
 }
 
-// The About box opened on a thread of its own, as a host's form would.
-struct opened_box {
-    std::atomic<HRESULT> result{E_PENDING};
-    std::atomic<bool> done{false};
-    std::thread thread;
-    HWND form = nullptr;
+HWND WINAPI failing_create_window(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE,
+                                  LPVOID) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
 
-    opened_box() {
-        thread = std::thread([this] {
-            CoInitialize(nullptr);
-            IUnknown* object = zvtest::new_control();
-            IDispatch* dual = nullptr;
-            object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&dual));
-            object->Release();
-            DISPPARAMS none{nullptr, nullptr, 0, 0};
-            for (int opening = 0; opening < 2 && !stop; ++opening) {
-                result = dual->Invoke(-552, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
-                openings = opening + 1;
-                while (!reopen && !stop) Sleep(5);
-                reopen = false;
-            }
-            dual->Release();
-            CoUninitialize();
-            done = true;
-        });
+template <typename Condition>
+bool wait_until(Condition condition, int milliseconds = 3000) {
+    for (int waited = 0; !condition(); waited += 10) {
+        if (waited >= milliseconds) return false;
+        Sleep(10);
+    }
+    return true;
+}
+
+// A new control from `module`'s own class factory, as its dual interface.
+IDispatch* control_of(HMODULE module) {
+    using get_class_object = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    auto get = reinterpret_cast<get_class_object>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module, "DllGetClassObject")));
+    IClassFactory* factory = nullptr;
+    if (!get || FAILED(get(clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) return nullptr;
+    IDispatch* dual = nullptr;
+    factory->CreateInstance(nullptr, iid_zorvane, reinterpret_cast<void**>(&dual));
+    factory->Release();
+    return dual;
+}
+
+HRESULT show_about(IDispatch* dual) {
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    return dual->Invoke(-552, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
+}
+
+bool is_form(HWND window) {
+    wchar_t cls[64] = {};
+    GetClassNameW(window, cls, 64);
+    return !lstrcmpW(cls, form_class);
+}
+
+BOOL CALLBACK find_visible_form(HWND window, LPARAM out) {
+    if (!is_form(window) || !IsWindowVisible(window)) return TRUE;
+    wchar_t text[64] = {};
+    GetWindowTextW(window, text, 64);  // asks the form's thread, which runs the box's modal loop
+    if (lstrcmpW(text, caption)) return TRUE;
+    *reinterpret_cast<HWND*>(out) = window;
+    return FALSE;
+}
+
+BOOL CALLBACK close_form(HWND window, LPARAM) {
+    if (is_form(window)) PostMessageW(window, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+// The visible About form of `thread`, null when there is none.
+HWND form_of(DWORD thread) {
+    HWND found = nullptr;
+    EnumThreadWindows(thread, &find_visible_form, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+void close_forms_of(DWORD thread) { EnumThreadWindows(thread, &close_form, 0); }
+
+struct box_options {
+    bool com = true;           // CoInitialize on the box's thread
+    bool host = false;         // a visible, active top-level window of that thread before ShowAbout
+    HMODULE module = nullptr;  // the OCX whose class factory makes the control; the tests' one when null
+    int openings = 2;          // how many times the thread may call ShowAbout (see open_again)
+};
+
+// The About box opened on a thread of its own, as a host's form would. Whatever a test asserts, the
+// destructor closes every box of that thread before it returns.
+struct opened_box {
+    explicit opened_box(box_options o = {}) : opts(o) {
+        thread = std::thread([this] { run(); });
+        wait_until([this] { return thread_id.load() != 0; });
         form = wait_for_form();
     }
     ~opened_box() {
         stop = true;
-        if (HWND w = FindWindowW(L"ZorvaneLibAboutForm", nullptr)) PostMessageW(w, WM_CLOSE, 0, 0);
-        thread.join();
-    }
-    static HWND wait_for_form() {
-        for (int i = 0; i < 500; ++i) {
-            HWND w = FindWindowW(L"ZorvaneLibAboutForm", L"О контроле...");
-            if (w && IsWindowVisible(w) && GetDlgItem(w, btn_mailto)) return w;
+        may_exit = true;
+        while (!done) {
+            close_forms_of(thread_id);
             Sleep(10);
         }
-        return nullptr;
+        thread.join();
+    }
+
+    void run() {
+        thread_id = GetCurrentThreadId();
+        if (opts.com) CoInitialize(nullptr);
+        if (opts.host) {
+            host = CreateWindowExW(0, L"STATIC", L"zv about host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 20, 300, 200,
+                                   nullptr, nullptr, nullptr, nullptr);
+            SetActiveWindow(host);
+        }
+        IDispatch* dual = opts.module ? control_of(opts.module) : nullptr;
+        if (!opts.module) {
+            IUnknown* object = zvtest::new_control();
+            object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&dual));
+            object->Release();
+        }
+        for (int opening = 0; dual && opening < opts.openings && !stop; ++opening) {
+            result = show_about(dual);
+            openings = opening + 1;
+            while (opening + 1 < opts.openings && !reopen && !stop) idle();
+            reopen = false;
+        }
+        if (dual) dual->Release();
+        released = true;
+        while (!may_exit) idle();
+        if (host) DestroyWindow(host);
+        if (opts.com) CoUninitialize();
+        done = true;
+    }
+
+    // Between openings the box's thread still answers what is sent to its windows.
+    static void idle() {
+        MSG m;
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&m);
+            DispatchMessageW(&m);
+        }
+        Sleep(5);
+    }
+
+    HWND wait_for_form() const {
+        HWND found = nullptr;
+        wait_until([&] {
+            return ((found = form_of(thread_id)) && GetDlgItem(found, btn_mailto)) || result != E_PENDING;
+        }, 5000);
+        return found;
     }
     bool wait_closed() {
-        for (int i = 0; i < 500 && result == E_PENDING; ++i) Sleep(10);
-        return result != E_PENDING;
+        return wait_until([this] { return result != E_PENDING; });
     }
-    std::atomic<bool> stop{false}, reopen{false};
+    // Lets the thread call ShowAbout again; returns the new form.
+    HWND open_again() {
+        result = E_PENDING;
+        reopen = true;
+        return form = wait_for_form();
+    }
+    HWND item(int id) const { return GetDlgItem(form, id); }
+    HWND focused() const {
+        GUITHREADINFO info{};
+        info.cbSize = sizeof(info);
+        GetGUIThreadInfo(thread_id, &info);
+        return info.hwndFocus;
+    }
+    HWND active() const {
+        GUITHREADINFO info{};
+        info.cbSize = sizeof(info);
+        GetGUIThreadInfo(thread_id, &info);
+        return info.hwndActive;
+    }
+    // Tab from the focused element, as the keyboard would; returns whether focus reached `id`.
+    bool tab_to(int id) {
+        PostMessageW(focused(), WM_KEYDOWN, VK_TAB, 0);
+        return wait_until([&] { return focused() == item(id); }, 1000);
+    }
+
+    box_options opts;
+    std::atomic<HRESULT> result{E_PENDING};
+    std::atomic<bool> stop{false}, reopen{false}, released{false}, may_exit{false}, done{false};
     std::atomic<int> openings{0};
+    std::atomic<DWORD> thread_id{0};
+    std::atomic<HWND> host{nullptr};
+    HWND form = nullptr;
+    std::thread thread;
 };
 
 int px(int twips, int dpi) { return MulDiv(twips, dpi, 1440); }
@@ -95,6 +223,9 @@ struct about : ::testing::Test {
         HDC screen = GetDC(nullptr);
         dpi = GetDeviceCaps(screen, LOGPIXELSY);
         ReleaseDC(nullptr, screen);
+        shell_calls = 0;
+        help_calls = 0;
+        shell_file.clear();
     }
     void TearDown() override { EXPECT_EQ(S_OK, zvtest::can_unload_now()); }
     int dpi = 96;
@@ -131,7 +262,7 @@ TEST_F(about, layout_texts_fonts_and_colours) {
     HDC memory = CreateCompatibleDC(nullptr);
     for (const auto& r : rows) {
         SCOPED_TRACE(r.id);
-        HWND element = GetDlgItem(box.form, r.id);
+        HWND element = box.item(r.id);
         ASSERT_NE(nullptr, element);
         RECT area;
         GetWindowRect(element, &area);
@@ -143,6 +274,8 @@ TEST_F(about, layout_texts_fonts_and_colours) {
         wchar_t text[128] = {};
         GetWindowTextW(element, text, 128);
         EXPECT_STREQ(r.text, text);
+        // Only the buttons are Tab stops.
+        EXPECT_EQ(r.id >= btn_close, (GetWindowLongW(element, GWL_STYLE) & WS_TABSTOP) != 0);
         if (!r.face) continue;
         LOGFONTW font{};
         ASSERT_TRUE(GetObjectW(reinterpret_cast<HFONT>(SendMessageW(element, WM_GETFONT, 0, 0)), sizeof(font), &font));
@@ -151,6 +284,10 @@ TEST_F(about, layout_texts_fonts_and_colours) {
         EXPECT_EQ(r.weight, font.lfWeight);
         EXPECT_EQ(RUSSIAN_CHARSET, font.lfCharSet);
         if (r.id <= logo_3) {
+            wchar_t cls[16] = {};
+            GetClassNameW(element, cls, 16);
+            EXPECT_EQ(0, lstrcmpiW(L"STATIC", cls));
+            EXPECT_EQ(SS_LEFT, GetWindowLongW(element, GWL_STYLE) & SS_TYPEMASK);
             SetTextColor(memory, RGB(1, 2, 3));
             SendMessageW(box.form, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(memory),
                          reinterpret_cast<LPARAM>(element));
@@ -161,14 +298,20 @@ TEST_F(about, layout_texts_fonts_and_colours) {
     LOGFONTW form_font{};
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(box.form, WM_GETFONT, 0, 0)), sizeof(form_font), &form_font);
     EXPECT_STREQ(L"Tahoma", form_font.lfFaceName);
+    EXPECT_EQ(-MulDiv(825, dpi, 7200), form_font.lfHeight);
+    EXPECT_EQ(400, form_font.lfWeight);
     EXPECT_EQ(RUSSIAN_CHARSET, form_font.lfCharSet);
 
-    // Tab order: the buttons follow the labels in the order close, help, mail.
-    EXPECT_EQ(GetDlgItem(box.form, btn_help), GetNextDlgTabItem(box.form, GetDlgItem(box.form, btn_close), FALSE));
-    EXPECT_EQ(GetDlgItem(box.form, btn_mailto), GetNextDlgTabItem(box.form, GetDlgItem(box.form, btn_help), FALSE));
+    // The children in tab order, first to last, and Tab going round the buttons.
+    std::vector<int> order;
+    for (HWND c = GetWindow(box.form, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) order.push_back(GetDlgCtrlID(c));
+    EXPECT_EQ((std::vector<int>{pic_logo, logo_1, logo_0, logo_3, btn_close, btn_help, btn_mailto}), order);
+    EXPECT_EQ(box.item(btn_help), GetNextDlgTabItem(box.form, box.item(btn_close), FALSE));
+    EXPECT_EQ(box.item(btn_mailto), GetNextDlgTabItem(box.form, box.item(btn_help), FALSE));
+    EXPECT_EQ(box.item(btn_close), GetNextDlgTabItem(box.form, box.item(btn_mailto), FALSE));
 
     // The banner's blue ground inside the picture box.
-    HWND picture = GetDlgItem(box.form, pic_logo);
+    HWND picture = box.item(pic_logo);
     RedrawWindow(picture, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     Sleep(100);
     HDC dc = GetDC(picture);
@@ -180,10 +323,8 @@ TEST_F(about, layout_texts_fonts_and_colours) {
     wchar_t folder[MAX_PATH] = {};
     if (GetEnvironmentVariableW(L"ZV_SCREENSHOT_DIR", folder, MAX_PATH)) {
         // scripts/screenshots.sh: the box through the library's own capture.
-        IUnknown* object = zvtest::new_control();
-        IDispatch* dual = nullptr;
-        object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&dual));
-        object->Release();
+        IDispatch* dual = control_of(zvtest::ocx());
+        ASSERT_NE(nullptr, dual);
         VARIANT args[2];
         V_VT(&args[0]) = VT_BSTR;
         V_BSTR(&args[0]) = SysAllocString((std::wstring(folder) + L"\\about.bmp").c_str());
@@ -198,69 +339,199 @@ TEST_F(about, layout_texts_fonts_and_colours) {
         dual->Release();
     }
 
-    PostMessageW(box.form, WM_COMMAND, MAKEWPARAM(btn_close, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(box.form, btn_close)));
+    PostMessageW(box.form, WM_COMMAND, MAKEWPARAM(btn_close, BN_CLICKED), reinterpret_cast<LPARAM>(box.item(btn_close)));
     ASSERT_TRUE(box.wait_closed());
     EXPECT_EQ(S_OK, box.result.load());
     EXPECT_FALSE(IsWindow(box.form));
 }
 
-TEST_F(about, buttons_hide_their_focus_help_and_mail_and_every_opening_loads_again) {
+TEST_F(about, help_and_mail_buttons_and_every_opening_loads_again) {
     HMODULE ocx = zvtest::ocx();
     zvtest::iat_hook shell(ocx, "shell32.dll", "ShellExecuteW", fn(&spy_shell));
     zvtest::iat_hook winhelp(ocx, "user32.dll", "WinHelpW", fn(&spy_help));
-    shell_calls = 0;
-    help_calls = 0;
 
     opened_box box;
     ASSERT_NE(nullptr, box.form);
-    DWORD thread = GetWindowThreadProcessId(box.form, nullptr);
-    auto focused = [&] {
-        GUITHREADINFO info{};
-        info.cbSize = sizeof(info);
-        GetGUIThreadInfo(thread, &info);
-        return info.hwndFocus;
-    };
-    // The load handler subclassed the three buttons: WM_SETFOCUS no longer reaches the button's own code.
-    for (int id : {btn_close, btn_help, btn_mailto}) {
-        HWND b = GetDlgItem(box.form, id);
-        EXPECT_NE(GetClassLongPtrW(b, GCLP_WNDPROC), GetWindowLongPtrW(b, GWLP_WNDPROC)) << id;
-    }
-    // Tab walks the buttons.
-    for (int i = 0; i < 100 && focused() != GetDlgItem(box.form, btn_close); ++i) Sleep(10);
-    EXPECT_EQ(GetDlgItem(box.form, btn_close), focused());
-    PostMessageW(focused(), WM_KEYDOWN, VK_TAB, 0);
-    for (int i = 0; i < 100 && focused() != GetDlgItem(box.form, btn_help); ++i) Sleep(10);
-    EXPECT_EQ(GetDlgItem(box.form, btn_help), focused());
+    // The load handler gave the three buttons to the form's control (HideFocus subclasses them).
+    for (int id : {btn_close, btn_help, btn_mailto})
+        EXPECT_NE(GetClassLongPtrW(box.item(id), GCLP_WNDPROC), GetWindowLongPtrW(box.item(id), GWLP_WNDPROC)) << id;
+    // Close has the focus first; Tab walks the buttons.
+    EXPECT_TRUE(wait_until([&] { return box.focused() == box.item(btn_close); }, 1000));
+    EXPECT_TRUE(box.tab_to(btn_help));
 
     PostMessageW(box.form, WM_COMMAND, MAKEWPARAM(btn_help, BN_CLICKED), 0);
-    for (int i = 0; i < 200 && !help_calls; ++i) Sleep(10);
+    EXPECT_TRUE(wait_until([] { return help_calls > 0; }));
     EXPECT_EQ(1, help_calls.load());
     EXPECT_EQ(box.form, help.window);
     EXPECT_EQ(L"Help.hlp", help.file);
     EXPECT_EQ(15u, help.command);
     EXPECT_EQ(0u, help.data);
     EXPECT_TRUE(IsWindow(box.form));  // no help file: the box stays and works
+    EXPECT_TRUE(box.tab_to(btn_mailto));
 
     PostMessageW(box.form, WM_COMMAND, MAKEWPARAM(btn_mailto, BN_CLICKED), 0);
-    for (int i = 0; i < 200 && !shell_calls; ++i) Sleep(10);
+    EXPECT_TRUE(wait_until([] { return shell_calls > 0; }));
     EXPECT_EQ(L"mailto:support@example.com?Subject=", shell_file);
+    EXPECT_EQ(E_PENDING, box.result.load());
 
     PostMessageW(box.form, WM_CLOSE, 0, 0);
     ASSERT_TRUE(box.wait_closed());
     EXPECT_EQ(S_OK, box.result.load());
+    EXPECT_FALSE(IsWindow(box.form));
 
     // A second opening builds new windows and runs the load handler on them.
-    box.result = E_PENDING;
-    box.reopen = true;
-    HWND second = opened_box::wait_for_form();
-    ASSERT_NE(nullptr, second);
-    HWND b = GetDlgItem(second, btn_mailto);
+    const HWND first_mail = box.item(btn_mailto);
+    ASSERT_NE(nullptr, box.open_again());
+    HWND b = box.item(btn_mailto);
+    EXPECT_NE(first_mail, b);
     EXPECT_NE(GetClassLongPtrW(b, GCLP_WNDPROC), GetWindowLongPtrW(b, GWLP_WNDPROC));
-    PostMessageW(second, WM_KEYDOWN, VK_ESCAPE, 0);
-    PostMessageW(second, WM_COMMAND, MAKEWPARAM(btn_close, BN_CLICKED), 0);
+    EXPECT_EQ(L"support@example.com", [&] {
+        wchar_t text[64] = {};
+        GetWindowTextW(b, text, 64);
+        return std::wstring(text);
+    }());
+    PostMessageW(box.form, WM_COMMAND, MAKEWPARAM(btn_close, BN_CLICKED), 0);
     ASSERT_TRUE(box.wait_closed());
+    EXPECT_EQ(S_OK, box.result.load());
     EXPECT_EQ(2, box.openings.load());
+}
+
+// HideFocus at work: the buttons take the focus without being told, so they never draw a focus rectangle.
+// A button records being told in its state (BST_FOCUS); one on a window of our own shows that it does.
+TEST_F(about, no_button_learns_it_has_the_focus) {
+    HWND parent = CreateWindowExW(0, L"STATIC", L"zv focus witness", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100,
+                                  nullptr, nullptr, nullptr, nullptr);
+    HWND witness = CreateWindowExW(0, L"BUTTON", L"w", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 10, 10, 80, 30, parent,
+                                   nullptr, nullptr, nullptr);
+    SetFocus(witness);
+    EXPECT_EQ(witness, GetFocus());
+    EXPECT_EQ(BST_FOCUS, SendMessageW(witness, BM_GETSTATE, 0, 0) & BST_FOCUS);
+    DestroyWindow(parent);
+
+    opened_box box;
+    ASSERT_NE(nullptr, box.form);
+    ASSERT_TRUE(wait_until([&] { return box.focused() == box.item(btn_close); }, 1000));
+    for (int id : {btn_help, btn_mailto, btn_close, btn_help}) {
+        SCOPED_TRACE(id);
+        ASSERT_TRUE(box.tab_to(id));
+        for (int each : {btn_close, btn_help, btn_mailto})
+            EXPECT_EQ(0, SendMessageW(box.item(each), BM_GETSTATE, 0, 0) & BST_FOCUS) << each;
+    }
+    PostMessageW(box.form, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(box.wait_closed());
+}
+
+TEST_F(about, enter_clicks_the_focused_button_and_escape_closes) {
+    HMODULE ocx = zvtest::ocx();
+    zvtest::iat_hook shell(ocx, "shell32.dll", "ShellExecuteW", fn(&spy_shell));
+    zvtest::iat_hook winhelp(ocx, "user32.dll", "WinHelpW", fn(&spy_help));
+
+    opened_box box({true, false, nullptr, 3});
+    ASSERT_NE(nullptr, box.form);
+    ASSERT_TRUE(wait_until([&] { return box.focused() == box.item(btn_close); }, 1000));
+    ASSERT_TRUE(box.tab_to(btn_help));
+    PostMessageW(box.focused(), WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_TRUE(wait_until([] { return help_calls > 0; }));
+    EXPECT_EQ(box.form, help.window);
+    ASSERT_TRUE(box.tab_to(btn_mailto));
+    PostMessageW(box.focused(), WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_TRUE(wait_until([] { return shell_calls > 0; }));
+    EXPECT_EQ(L"mailto:support@example.com?Subject=", shell_file);
+    EXPECT_EQ(1, help_calls.load());
+    ASSERT_TRUE(box.tab_to(btn_close));
+    PostMessageW(box.focused(), WM_KEYDOWN, VK_RETURN, 0);
+    ASSERT_TRUE(box.wait_closed());
+    EXPECT_EQ(S_OK, box.result.load());
+    EXPECT_EQ(1, shell_calls.load());
+
+    // Enter before any Tab: Close, which has the focus when the box opens.
+    ASSERT_NE(nullptr, box.open_again());
+    ASSERT_TRUE(wait_until([&] { return box.focused() == box.item(btn_close); }, 1000));
+    PostMessageW(box.focused(), WM_KEYDOWN, VK_RETURN, 0);
+    ASSERT_TRUE(box.wait_closed());
+    EXPECT_EQ(S_OK, box.result.load());
+
+    ASSERT_NE(nullptr, box.open_again());
+    ASSERT_TRUE(wait_until([&] { return box.focused() == box.item(btn_close); }, 1000));
+    PostMessageW(box.focused(), WM_KEYDOWN, VK_ESCAPE, 0);
+    ASSERT_TRUE(box.wait_closed());
+    EXPECT_EQ(S_OK, box.result.load());
+    EXPECT_EQ(1, help_calls.load());
+    EXPECT_EQ(1, shell_calls.load());
+}
+
+TEST_F(about, the_thread_s_windows_are_disabled_while_the_box_is_open) {
+    opened_box box({true, true});
+    ASSERT_NE(nullptr, box.form);
+    ASSERT_NE(nullptr, box.host.load());
+    EXPECT_EQ(nullptr, GetWindow(box.form, GW_OWNER));
+    EXPECT_FALSE(IsWindowEnabled(box.host));
+    EXPECT_EQ(box.form, box.active());
+
+    PostMessageW(box.form, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(box.wait_closed());
+    EXPECT_EQ(S_OK, box.result.load());
+    EXPECT_TRUE(IsWindowEnabled(box.host));
+    EXPECT_TRUE(wait_until([&] { return box.active() == box.host; }, 1000));
+}
+
+TEST_F(about, a_form_that_cannot_be_made_shows_nothing_and_succeeds) {
+    zvtest::iat_hook create(zvtest::ocx(), "user32.dll", "CreateWindowExW", fn(&failing_create_window));
+    opened_box box({true, true, nullptr, 1});
+    EXPECT_EQ(nullptr, box.form);
+    ASSERT_TRUE(box.wait_closed());
+    EXPECT_EQ(S_OK, box.result.load());
+    EXPECT_EQ(nullptr, form_of(box.thread_id));
+    EXPECT_TRUE(IsWindowEnabled(box.host));
+    EXPECT_TRUE(wait_until([&] { return box.released.load(); }));
+}
+
+// A private copy of the OCX, on a thread where COM was never initialised: the form makes its control from the
+// library itself, and once the box is closed and the control released the copy unloads while the thread
+// lives on, its window class going with it.
+TEST_F(about, without_com_the_box_works_and_afterwards_the_library_unloads) {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring copy = std::wstring(temp) + L"zv_about_copy.ocx";
+    ASSERT_TRUE(CopyFileW(zvtest::ocx_path().c_str(), copy.c_str(), FALSE));
+    HMODULE module = LoadLibraryW(copy.c_str());
+    ASSERT_NE(nullptr, module);
+    ASSERT_NE(zvtest::ocx(), module);
+    bool unloaded = false;
+    {
+        std::optional<zvtest::iat_hook> shell;
+        shell.emplace(module, "shell32.dll", "ShellExecuteW", fn(&spy_shell));
+        zvtest::iat_hook shell_of_registered(zvtest::ocx(), "shell32.dll", "ShellExecuteW", fn(&spy_shell));
+        opened_box box({false, false, module, 1});
+        ASSERT_NE(nullptr, box.form);
+        EXPECT_EQ(reinterpret_cast<LONG_PTR>(module), GetWindowLongPtrW(box.form, GWLP_HINSTANCE));
+        for (int id : {btn_close, btn_help, btn_mailto})
+            EXPECT_NE(GetClassLongPtrW(box.item(id), GCLP_WNDPROC), GetWindowLongPtrW(box.item(id), GWLP_WNDPROC))
+                << id;
+        PostMessageW(box.form, WM_COMMAND, MAKEWPARAM(btn_mailto, BN_CLICKED), 0);
+        EXPECT_TRUE(wait_until([] { return shell_calls > 0; }));
+        EXPECT_EQ(L"mailto:support@example.com?Subject=", shell_file);
+
+        PostMessageW(box.form, WM_COMMAND, MAKEWPARAM(btn_close, BN_CLICKED), 0);
+        ASSERT_TRUE(box.wait_closed());
+        EXPECT_EQ(S_OK, box.result.load());
+        ASSERT_TRUE(wait_until([&] { return box.released.load(); }));
+
+        using can_unload = HRESULT(STDAPICALLTYPE*)();
+        auto unload_now =
+            reinterpret_cast<can_unload>(reinterpret_cast<void (*)()>(GetProcAddress(module, "DllCanUnloadNow")));
+        EXPECT_EQ(S_OK, unload_now());
+        // The box's thread is still alive (it waits for may_exit).
+        EXPECT_FALSE(box.done.load());
+        shell.reset();  // the import table goes with the copy
+        FreeLibrary(module);
+        unloaded = GetModuleHandleW(copy.c_str()) == nullptr;
+        EXPECT_TRUE(unloaded) << "the copy stayed loaded";
+        WNDCLASSEXW info{};
+        info.cbSize = sizeof(info);
+        EXPECT_FALSE(GetClassInfoExW(module, form_class, &info)) << "the form's class outlived its library";
+    }
+    if (unloaded) DeleteFileW(copy.c_str());
 }
 
 } // namespace
