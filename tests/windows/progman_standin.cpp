@@ -1,6 +1,8 @@
 // A stand-in for the shell's desktop windows, which Wine does not have.
 //   progman_standin progman   a visible top-level "Progman" that holds a "SHELLDLL_DefView" child
 //   progman_standin workerw   an empty "Progman" and a top-level "WorkerW" that holds the icon view
+//   progman_standin both      both of them hold an icon view
+//   progman_standin bare      only an empty "Progman"
 // Runs until one of its windows is closed, and never longer than a minute.
 #include <windows.h>
 
@@ -30,9 +32,11 @@ HWND make(const wchar_t* cls, HWND parent, int x) {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR command_line, int) {
     const bool worker = std::wcsstr(command_line, L"workerw") != nullptr;
+    const bool both = std::wcsstr(command_line, L"both") != nullptr;
+    const bool bare = std::wcsstr(command_line, L"bare") != nullptr;
     HWND progman = make(L"Progman", nullptr, 0);
-    HWND holder = worker ? make(L"WorkerW", nullptr, 60) : progman;
-    make(L"SHELLDLL_DefView", holder, 0);
+    if (!bare && !worker) make(L"SHELLDLL_DefView", progman, 0);
+    if (worker || both) make(L"SHELLDLL_DefView", make(L"WorkerW", nullptr, 60), 0);  // above "Progman"
     SetTimer(nullptr, 0, 60000, nullptr);
     MSG m;
     while (GetMessageW(&m, nullptr, 0, 0) > 0) {

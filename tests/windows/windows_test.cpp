@@ -225,11 +225,12 @@ struct standin {
         EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                                    &process));
     }
-    HWND wait(const wchar_t* cls) {
+    HWND wait(const wchar_t* cls, bool with_view = true) {
         for (int i = 0; i < 500; ++i) {
             // Ready once it is shown and holds the icon view (the stand-in creates that last).
             HWND w = FindWindowW(cls, nullptr);
-            if (w && IsWindowVisible(w) && FindWindowExW(w, nullptr, L"SHELLDLL_DefView", nullptr)) return w;
+            if (w && IsWindowVisible(w) && (!with_view || FindWindowExW(w, nullptr, L"SHELLDLL_DefView", nullptr)))
+                return w;
             Sleep(10);
         }
         return nullptr;
@@ -272,6 +273,36 @@ TEST_F(windows, desktop_icons_in_a_worker_window) {
     EXPECT_TRUE(IsWindowVisible(progman));
     EXPECT_EQ(S_OK, plain(show_desktop));
     EXPECT_TRUE(IsWindowVisible(worker));
+}
+
+TEST_F(windows, desktop_icons_in_progman_before_a_worker_window) {
+    standin shell(L"both");
+    HWND worker = shell.wait(L"WorkerW");
+    ASSERT_NE(nullptr, worker);
+    HWND progman = FindWindowW(L"Progman", nullptr);
+    ASSERT_NE(nullptr, progman);
+    HWND first = GetTopWindow(nullptr);
+    while (first && first != worker && first != progman) first = GetWindow(first, GW_HWNDNEXT);
+    EXPECT_EQ(worker, first);  // a search of the top-level windows meets the worker first
+    EXPECT_EQ(S_OK, plain(hide_desktop));
+    EXPECT_FALSE(IsWindowVisible(progman));
+    EXPECT_TRUE(IsWindowVisible(worker));
+    EXPECT_EQ(S_OK, plain(show_desktop));
+    EXPECT_TRUE(IsWindowVisible(progman));
+}
+
+TEST_F(windows, desktop_icons_without_a_view_use_progman) {
+    standin shell(L"bare");
+    HWND progman = shell.wait(L"Progman", false);
+    ASSERT_NE(nullptr, progman);
+    EXPECT_EQ(S_OK, plain(hide_desktop));
+    EXPECT_FALSE(IsWindowVisible(progman));
+    EXPECT_EQ(S_OK, plain(show_desktop));
+    EXPECT_TRUE(IsWindowVisible(progman));
+
+    // A window of another process is never subclassed: the library is not held by it (see TearDown).
+    EXPECT_EQ(S_OK, window_call(hide_focus, progman));
+    EXPECT_EQ(S_OK, resize(progman, number(300), 200));
 }
 
 } // namespace
