@@ -1,6 +1,7 @@
 // CaptureHwnd and CaptureDesktop: the picture and the file are made from the captured pixels.
 #include "control/bstr.h"
 #include "control/conventions.h"
+#include "control/window_handle.h"
 #include "control/zorvane.h"
 #include "screen/capture.h"
 
@@ -38,9 +39,7 @@ void conclude_capture(unique_hbitmap bitmap, BSTR file_name, IPictureDisp** resu
 
 void control::CaptureHwnd(LONG* ControlHwnd, BSTR FileName, IPictureDisp** result) {
     *result = nullptr;
-    // Window handles carry 32 significant bits; 64-bit Windows sign-extends them.
-    const HWND window = reinterpret_cast<HWND>(static_cast<LONG_PTR>(*ControlHwnd));
-    conclude_capture(capture_window_rect(window), FileName, result);
+    conclude_capture(capture_window_rect(window_of(*ControlHwnd)), FileName, result);
 }
 
 void control::CaptureDesktop(BSTR FileName, IPictureDisp** result) {

@@ -20,6 +20,15 @@ const wchar_t contents_stream[] = L"Contents";
 
 LONG pixels_of(LONG himetric, int dpi) noexcept { return MulDiv(himetric, dpi, 2540); }
 
+// The control's fixed extent in screen pixels.
+SIZE face_size() noexcept {
+    HDC screen = GetDC(nullptr);
+    const SIZE size{pixels_of(ole_object::extent_himetric, GetDeviceCaps(screen, LOGPIXELSX)),
+                    pixels_of(ole_object::extent_himetric, GetDeviceCaps(screen, LOGPIXELSY))};
+    ReleaseDC(nullptr, screen);
+    return size;
+}
+
 // One-item or empty enumerators of connection points and connections.
 template <typename Enum, typename Item, const IID* Iid>
 class enumerator final : public Enum {
@@ -209,11 +218,8 @@ HRESULT ole_object::SetExtent(DWORD aspect, SIZEL* size) noexcept {
         RECT now;
         GetWindowRect(face_window_, &now);
         MapWindowPoints(nullptr, GetParent(face_window_), reinterpret_cast<POINT*>(&now), 2);
-        HDC screen = GetDC(nullptr);
-        const int dpi_x = GetDeviceCaps(screen, LOGPIXELSX), dpi_y = GetDeviceCaps(screen, LOGPIXELSY);
-        ReleaseDC(nullptr, screen);
-        const RECT fixed{now.left, now.top, now.left + pixels_of(extent_himetric, dpi_x),
-                         now.top + pixels_of(extent_himetric, dpi_y)};
+        const SIZE size = face_size();
+        const RECT fixed{now.left, now.top, now.left + size.cx, now.top + size.cy};
         in_place_site_->OnPosRectChange(&fixed);
     }
     return S_OK;
@@ -295,12 +301,9 @@ void ole_object::show_face_window(HWND parent, const RECT& position) noexcept {
         return RegisterClassW(&c);
     }();
     (void)registered;
-    HDC screen = GetDC(nullptr);
-    const int dpi_x = GetDeviceCaps(screen, LOGPIXELSX), dpi_y = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
+    const SIZE size = face_size();
     face_window_ = CreateWindowExW(0, face_class, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, position.left,
-                                   position.top, pixels_of(extent_himetric, dpi_x),
-                                   pixels_of(extent_himetric, dpi_y), parent, nullptr, module::instance(), nullptr);
+                                   position.top, size.cx, size.cy, parent, nullptr, module::instance(), nullptr);
 }
 
 LRESULT CALLBACK ole_object::face_procedure(HWND window, UINT message, WPARAM w, LPARAM l) {

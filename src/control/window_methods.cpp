@@ -1,4 +1,5 @@
 // HideFocus, ShowFocus, StopResizeForm, ShowDesktop and HideDesktop.
+#include "control/window_handle.h"
 #include "control/zorvane.h"
 #include "windows/desktop.h"
 #include "windows/subclass.h"
@@ -6,12 +7,6 @@
 #include <oleauto.h>
 
 namespace zorvane {
-namespace {
-
-// Window handles carry 32 significant bits; 64-bit Windows sign-extends them.
-HWND window_of(LONG handle) noexcept { return reinterpret_cast<HWND>(static_cast<LONG_PTR>(handle)); }
-
-} // namespace
 
 void control::HideFocus(LONG* hWnd) { win_module::hide_focus(window_of(*hWnd)); }
 
