@@ -1,5 +1,5 @@
 // Every method of _Zorvane through its entry in the table of functions and through IDispatch::Invoke.
-#include "support/iat_hook.h"
+#include "support/neutralised.h"
 #include "support/ocx.h"
 #include "support/window_closer.h"
 #include "support/surface.h"
@@ -18,30 +18,6 @@ const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x
 
 // Methods with a picture result that is made even for window 0: they write no file here.
 bool is_capture(const wchar_t* name) { return wcsncmp(name, L"Capture", 7) == 0; }
-
-// Nothing a call here asks of Windows really happens: no process, shutdown, shell request, wallpaper or move.
-BOOL WINAPI no_process(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCWSTR,
-                       LPSTARTUPINFOW, LPPROCESS_INFORMATION info) {
-    info->hProcess = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    info->hThread = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    return TRUE;
-}
-BOOL WINAPI no_exit(UINT, DWORD) { return TRUE; }
-HINSTANCE WINAPI no_shell(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT) { return reinterpret_cast<HINSTANCE>(42); }
-BOOL WINAPI no_parameters(UINT, UINT, PVOID, UINT) { return TRUE; }
-BOOL WINAPI no_move(int, int) { return TRUE; }
-
-struct neutralised {
-    template <typename F>
-    static const void* fn(F f) {
-        return reinterpret_cast<const void*>(f);
-    }
-    zvtest::iat_hook process{zvtest::ocx(), "kernel32.dll", "CreateProcessW", fn(&no_process)};
-    zvtest::iat_hook exit{zvtest::ocx(), "user32.dll", "ExitWindowsEx", fn(&no_exit)};
-    zvtest::iat_hook shell{zvtest::ocx(), "shell32.dll", "ShellExecuteW", fn(&no_shell)};
-    zvtest::iat_hook parameters{zvtest::ocx(), "user32.dll", "SystemParametersInfoW", fn(&no_parameters)};
-    zvtest::iat_hook move{zvtest::ocx(), "user32.dll", "SetCursorPos", fn(&no_move)};
-};
 
 // Arguments for one call, kept alive for its duration; `byref` sets how Invoke callers pass ref parameters.
 struct arguments {
@@ -78,7 +54,7 @@ struct calls : ::testing::Test {
     }
     IUnknown* object = nullptr;
     IDispatch* dual = nullptr;
-    neutralised hooks;
+    zvtest::neutralised hooks;  // nothing a call here asks of Windows really happens
     zvtest::window_closer about{L"О контроле..."};  // ShowAbout's modal box
 };
 
