@@ -120,10 +120,13 @@ HRESULT invoke_coerced(const table& t, const function& f, void* self, DISPID mem
         const int slot = slot_of(*params, p.index);
         if (slot < 0 || V_VT(&args[slot]) == (VT_BYREF | p.type)) continue;
         const VARIANT* source = &args[slot];
-        if (V_VT(source) == (VT_BYREF | VT_VARIANT)) source = V_VARIANTREF(source);
+        if (V_VT(source) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(source)) source = V_VARIANTREF(source);
         auto& temp = temps[used++];
         temp.slot = slot;
-        const HRESULT hr = VariantChangeType(temp.value.get(), const_cast<VARIANT*>(source), 0, p.type);
+        // A reference to nothing has no value to convert.
+        const bool null_reference = (V_VT(source) & VT_BYREF) && !V_BYREF(source);
+        const HRESULT hr = null_reference ? DISP_E_TYPEMISMATCH
+                                          : VariantChangeType(temp.value.get(), const_cast<VARIANT*>(source), 0, p.type);
         if (FAILED(hr)) {
             if (arg_error) *arg_error = static_cast<UINT>(slot);
             return DISP_E_TYPEMISMATCH;
