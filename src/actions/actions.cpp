@@ -77,15 +77,24 @@ void set_wallpaper(const std::wstring& file) noexcept {
 }
 
 void make_path(std::wstring_view path) noexcept {
+    // No folder name is longer than the longest path Windows accepts; each folder is the path cut short in place.
+    constexpr size_t longest_path = 32767;
     try {
-        size_t next = path.find(L'\\');
-        next = next == std::wstring_view::npos ? 0 : next + 1;
-        while (next < path.size()) {
-            const size_t slash = path.find(L'\\', next);
-            if (slash == std::wstring_view::npos) return;
-            const std::wstring folder(path.substr(0, slash + 1));
-            CreateDirectoryW(folder.c_str(), nullptr);
+        std::wstring folder(path.substr(0, longest_path));
+        size_t next = folder.find(L'\\');
+        next = next == std::wstring::npos ? 0 : next + 1;
+        while (next < folder.size()) {
+            const size_t slash = folder.find(L'\\', next);
+            if (slash == std::wstring::npos) return;
             next = slash + 1;
+            if (next == folder.size()) {
+                CreateDirectoryW(folder.c_str(), nullptr);
+                return;
+            }
+            const wchar_t kept = folder[next];
+            folder[next] = L'\0';
+            CreateDirectoryW(folder.c_str(), nullptr);
+            folder[next] = kept;
         }
     } catch (...) {
         // Out of memory for a folder name: the remaining folders are skipped.

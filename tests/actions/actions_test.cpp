@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -481,6 +482,32 @@ TEST_F(actions, make_path_creates_the_folders_before_each_backslash) {
     RemoveDirectoryW(b.c_str());
     RemoveDirectoryW(a.c_str());
     RemoveDirectoryW(root.c_str());
+}
+
+size_t folders_counted = 0;
+size_t longest_folder = 0;
+BOOL WINAPI count_create_directory(LPCWSTR path, LPSECURITY_ATTRIBUTES) {
+    ++folders_counted;
+    longest_folder = std::max(longest_folder, wcslen(path));
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return FALSE;
+}
+
+// A megabyte of "a\" used to copy the path once per backslash: hours of work for one call.
+TEST_F(actions, make_path_of_a_megabyte_of_folders_returns_at_once) {
+    using method = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR);
+    std::wstring path;
+    while (path.size() < (1u << 20)) path += L"a\\";
+    BSTR p = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
+    zvtest::iat_hook hook(zvtest::ocx(), "kernel32.dll", "CreateDirectoryW", fn(&count_create_directory));
+    folders_counted = longest_folder = 0;
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(S_OK, call<method>(make_path, p));
+    EXPECT_LT(GetTickCount() - start, 5000u);
+    SysFreeString(p);
+    // Only folders a path can name: none longer than 32767 characters.
+    EXPECT_EQ(16382u, folders_counted);  // each backslash after the first, in 32767 characters
+    EXPECT_LE(longest_folder, 32767u);
 }
 
 } // namespace
