@@ -417,6 +417,21 @@ TEST_F(actions, cursor_position_from_ole_conversions) {
         EXPECT_EQ(static_cast<HRESULT>(0x800A0006), move(number(1e20), L"1"));  // 6 Overflow
         EXPECT_EQ(L"Overflow", zvtest::take_error_description());
         EXPECT_EQ(static_cast<HRESULT>(0x800A0006), move(text(L"abc"), L"3000000000"));  // Y first
+        // Values of no convertible type or malformed ones are type mismatches too, never another kind of failure.
+        VARIANT bogus;
+        VariantInit(&bogus);
+        V_VT(&bogus) = 0x00FF;
+        EXPECT_EQ(static_cast<HRESULT>(0x800A000D), move(bogus, L"1"));
+        VARIANT decimal;
+        V_DECIMAL(&decimal) = DECIMAL{};
+        V_DECIMAL(&decimal).scale = 29;
+        V_DECIMAL(&decimal).Lo64 = 5;
+        V_VT(&decimal) = VT_DECIMAL;
+        EXPECT_EQ(static_cast<HRESULT>(0x800A000D), move(decimal, L"1"));
+        VARIANT nothing;
+        V_VT(&nothing) = VT_DISPATCH;
+        V_DISPATCH(&nothing) = nullptr;
+        EXPECT_EQ(static_cast<HRESULT>(0x800A000D), move(nothing, L"1"));
         EXPECT_EQ(4u, moves.size());  // no failed call moved the cursor
     }
     // For real, under the test display: a position read back can be set again unchanged.
