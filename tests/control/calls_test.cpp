@@ -247,6 +247,15 @@ TEST_F(calls, variant_references_into_typed_reference_parameters) {
     EXPECT_EQ(DISP_E_TYPEMISMATCH, dual->Invoke(0x6003002F, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr,
                                                 nullptr, &arg_error));
     EXPECT_EQ(0u, arg_error);
+
+    // A reference to no VARIANT at all has nothing to convert: a type mismatch too, never a null read.
+    for (DISPID id : {0x6003002C, 0x6003002F}) {
+        V_VARIANTREF(&arg) = nullptr;
+        arg_error = 99;
+        EXPECT_EQ(DISP_E_TYPEMISMATCH, dual->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr,
+                                                    &arg_error));
+        EXPECT_EQ(0u, arg_error);
+    }
     VariantClear(&text);
 }
 
