@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Long runs of the hostile-caller suites in a throwaway prefix of their own (with a private Xvfb):
+# the seeded IDispatch fuzzer, then the soak of every harmless method.
+#
+#   scripts/robustness.sh [preset] [fuzz calls] [soak calls per method] [seed]
+#   defaults: i686 1000000 10000 1; a count of 0 skips that suite. Builds the preset's OCX and programs first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+preset=${1:-i686}
+fuzz_calls=${2:-1000000}
+soak_calls=${3:-10000}
+seed=${4:-1}
+if [ "$preset" = x86_64 ]; then arch=win64; else arch=win32; fi
+build=build/$preset
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" --target zorvane zorvane_fuzz zorvane_soak >/dev/null
+wine_dir=$PWD/$build/wine-robustness
+# The programs run from a copy, so the build can go on while they run.
+mkdir -p "$wine_dir/bin"
+cp "$build/bin/ZorvaneLib.ocx" "$build/bin/zorvane_fuzz.exe" "$build/bin/zorvane_soak.exe" "$wine_dir/bin/"
+scripts/test_prefix.sh up "$wine_dir" "$arch" --xvfb --register "$wine_dir/bin/ZorvaneLib.ocx"
+trap 'scripts/test_prefix.sh down "$wine_dir" "$arch"' EXIT
+status=0
+if [ "$fuzz_calls" -gt 0 ]; then
+  echo "== fuzz: seed $seed, $fuzz_calls calls ($preset)"
+  start=$(date +%s)
+  scripts/wine_run.sh "$arch" "$wine_dir" "$wine_dir/bin/zorvane_fuzz.exe" "$seed" "$fuzz_calls" || status=1
+  echo "== fuzz wall time: $(($(date +%s) - start)) s"
+fi
+if [ "$soak_calls" -gt 0 ]; then
+  echo "== soak: $soak_calls calls per method ($preset)"
+  start=$(date +%s)
+  scripts/wine_run.sh "$arch" "$wine_dir" "$wine_dir/bin/zorvane_soak.exe" "$soak_calls" || status=1
+  echo "== soak wall time: $(($(date +%s) - start)) s"
+fi
+exit $status

@@ -1,0 +1,328 @@
+// Soak: every harmless method of the control called many times through IDispatch::Invoke, captures included;
+// fails when GDI objects, USER objects or handles grow, or private memory grows by 1% or more.
+//
+//   zorvane_soak.exe <calls per method>
+//
+// WinShutDown, WinRestart, MouseDisable and KeyboardDisable are left out (they act on the whole machine even where
+// the test hooks stop them). ShowAbout (a modal window) and the whole-screen captures (0.15 to 0.3 s each under
+// Wine's X server) run a twentieth as often.
+#include "support/neutralised.h"
+#include "support/ocx.h"
+#include "support/surface.h"
+#include "support/window_closer.h"
+
+#include <windows.h>
+#include <oleauto.h>
+#include <psapi.h>
+#include <winternl.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
+
+// ---- what the process holds --------------------------------------------------------------------------------------
+
+bool running_on_wine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// GDI objects counted in the handle table the system maps into every process (PEB GdiSharedHandleTable), in the
+// layout Wine uses: 24-byte entries, the object type at byte 14. -1 where that table cannot be read.
+long gdi_objects_by_table() {
+    if (!running_on_wine()) return -1;
+    PROCESS_BASIC_INFORMATION basic{};
+    if (NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof(basic), nullptr) != 0)
+        return -1;
+    auto* peb = reinterpret_cast<BYTE*>(basic.PebBaseAddress);
+    const BYTE* table = *reinterpret_cast<BYTE**>(peb + (sizeof(void*) == 8 ? 0xF8 : 0x94));
+    if (!table) return -1;
+    long count = 0;
+    for (unsigned i = 0; i < 0x10000; ++i) {
+        const BYTE* entry = table + i * 24;
+        if (entry[14] != 0 && *reinterpret_cast<const std::uint64_t*>(entry) != 0) ++count;
+    }
+    return count;
+}
+
+// True when the table count follows objects being made and deleted.
+bool gdi_table_counts() {
+    const long before = gdi_objects_by_table();
+    if (before < 0) return false;
+    HBRUSH brushes[5];
+    for (auto& b : brushes) b = CreateSolidBrush(RGB(1, 2, 3));
+    const long during = gdi_objects_by_table();
+    for (auto& b : brushes) DeleteObject(b);
+    return during == before + 5 && gdi_objects_by_table() == before;
+}
+
+BOOL CALLBACK count_window(HWND window, LPARAM counter) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId()) {
+        ++*reinterpret_cast<long*>(counter);
+        EnumChildWindows(window, &count_window, counter);
+    }
+    return TRUE;
+}
+
+// Windows of this process, top-level, child and message-only: the USER objects that can be counted everywhere.
+long windows_of_process() {
+    long count = 0;
+    EnumWindows(&count_window, reinterpret_cast<LPARAM>(&count));
+    for (HWND w = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); w;
+         w = FindWindowExW(HWND_MESSAGE, w, nullptr, nullptr))
+        count_window(w, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+// Handles counted by asking the system about every handle value in turn (Wine's GetProcessHandleCount says 0).
+long handles_by_probing() {
+    long count = 0;
+    for (ULONG_PTR value = 4; value < 4 * 16384; value += 4) {
+        DWORD flags = 0;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
+    }
+    return count;
+}
+
+// Committed private memory, summed over the address space.
+SIZE_T private_by_walking() {
+    SIZE_T total = 0;
+    MEMORY_BASIC_INFORMATION region{};
+    for (BYTE* at = nullptr; VirtualQuery(at, &region, sizeof(region)) == sizeof(region);
+         at = static_cast<BYTE*>(region.BaseAddress) + region.RegionSize) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+        if (static_cast<BYTE*>(region.BaseAddress) + region.RegionSize < at) break;
+    }
+    return total;
+}
+
+struct usage {
+    DWORD gdi = 0, user = 0, handles = 0;
+    long gdi_table = -1, windows = 0, probed_handles = 0;
+    SIZE_T private_bytes = 0, private_walked = 0;
+};
+
+usage measure(bool table) {
+    usage u;
+    u.gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    u.user = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+    GetProcessHandleCount(GetCurrentProcess(), &u.handles);
+    u.gdi_table = table ? gdi_objects_by_table() : -1;
+    u.windows = windows_of_process();
+    PROCESS_MEMORY_COUNTERS_EX memory{};
+    memory.cb = sizeof(memory);
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof(memory));
+    u.private_bytes = memory.PrivateUsage;
+    u.probed_handles = handles_by_probing();
+    u.private_walked = private_by_walking();
+    return u;
+}
+
+void print(const char* when, const usage& u) {
+    std::printf("%-7s GDI objects %lu (GetGuiResources), %ld (handle table); USER objects %lu (GetGuiResources), "
+                "%ld windows;\n        handles %lu (GetProcessHandleCount), %ld (probed); private bytes %llu "
+                "(PrivateUsage), %llu (committed private regions)\n",
+                when, u.gdi, u.gdi_table, u.user, u.windows, u.handles, u.probed_handles,
+                static_cast<unsigned long long>(u.private_bytes), static_cast<unsigned long long>(u.private_walked));
+}
+
+// ---- the calls -----------------------------------------------------------------------------------------------------
+
+struct call {
+    std::string label;
+    DISPID id;
+    std::vector<std::pair<char, std::wstring>> args;  // parameter kind and value (text or number), in order
+    int divisor = 1;                                  // runs count / divisor times
+};
+
+std::vector<call> calls_of(const std::wstring& scratch, HWND window) {
+    const std::wstring hwnd = std::to_wstring(static_cast<LONG>(reinterpret_cast<LONG_PTR>(window)));
+    std::vector<call> out;
+    for (const auto& m : zvtest::zorvane_methods()) {
+        const std::wstring name = m.name;
+        if (name == L"WinShutDown" || name == L"WinRestart" || name == L"MouseDisable" || name == L"KeyboardDisable")
+            continue;
+        call c{std::string(name.begin(), name.end()), m.dispid, {}, name == L"ShowAbout" || name == L"CaptureDesktop" ? 20 : 1};
+        for (const auto& p : m.params) {
+            const std::wstring param = p.first;
+            std::wstring value;
+            if (p.second == 'L') value = hwnd;
+            else if (p.second == 'I') value = L"100";
+            else if (p.second == 'V') value = name == L"SetCursorPosition" ? L"10" : L"300";
+            else if (param == L"PathDrive") value = L"C:\\";
+            else if (param == L"Y") value = L"20";
+            else if (param == L"BMPFileName") value = scratch + L"wall.bmp";
+            else if (param == L"WebAddress") value = L"https://example.org";
+            else if (param == L"MailAddress") value = L"x@example.org";
+            else if (param == L"SubjectMail") value = L"Привет";
+            else if (param == L"ProgName") value = L"ZorvaneSoak";
+            else if (param == L"ProgPath") value = L"C:\\soak.exe /tray";
+            else if (param == L"Path") value = scratch + L"made\\deeper\\file.txt";
+            else if (param == L"FileName") continue;  // omitted: a picture only
+            c.args.push_back({p.second, value});
+        }
+        out.push_back(c);
+    }
+    // Captures that also write files.
+    const DISPID desktop = 0x60030007, window_capture = 0x60030005;
+    out.push_back({"CaptureDesktop(.bmp)", desktop, {{'o', scratch + L"soak.bmp"}}, 20});
+    out.push_back({"CaptureDesktop(.png)", desktop, {{'o', scratch + L"soak.png"}}, 20});
+    out.push_back({"CaptureHwnd(.bmp)", window_capture, {{'L', hwnd}, {'o', scratch + L"soak_window.bmp"}}});
+    return out;
+}
+
+// One call through Invoke with arguments as a VBScript host passes them (typed references, VARIANT references).
+HRESULT invoke(IDispatch* control, const call& c) {
+    std::vector<VARIANT> values(c.args.size());
+    std::vector<LONG> longs(c.args.size());
+    std::vector<SHORT> shorts(c.args.size());
+    std::vector<BSTR> texts(c.args.size(), nullptr);
+    std::vector<VARIANT> args(c.args.size());
+    for (size_t i = 0; i < c.args.size(); ++i) {
+        VARIANT& arg = args[c.args.size() - 1 - i];  // rgvarg runs backwards
+        VariantInit(&arg);
+        VariantInit(&values[i]);
+        const auto& [kind, value] = c.args[i];
+        switch (kind) {
+        case 'L':
+            longs[i] = std::wcstol(value.c_str(), nullptr, 10);
+            V_VT(&arg) = VT_BYREF | VT_I4;
+            V_I4REF(&arg) = &longs[i];
+            break;
+        case 'I':
+            shorts[i] = static_cast<SHORT>(std::wcstol(value.c_str(), nullptr, 10));
+            V_VT(&arg) = VT_BYREF | VT_I2;
+            V_I2REF(&arg) = &shorts[i];
+            break;
+        case 'V':
+            V_VT(&values[i]) = VT_I4;
+            V_I4(&values[i]) = std::wcstol(value.c_str(), nullptr, 10);
+            V_VT(&arg) = VT_BYREF | VT_VARIANT;
+            V_VARIANTREF(&arg) = &values[i];
+            break;
+        case 'S':
+            texts[i] = SysAllocString(value.c_str());
+            V_VT(&arg) = VT_BYREF | VT_BSTR;
+            V_BSTRREF(&arg) = &texts[i];
+            break;
+        default:
+            texts[i] = SysAllocString(value.c_str());
+            V_VT(&arg) = VT_BSTR;
+            V_BSTR(&arg) = texts[i];
+            break;
+        }
+    }
+    DISPPARAMS params{args.empty() ? nullptr : args.data(), nullptr, static_cast<UINT>(args.size()), 0};
+    VARIANT result;
+    VariantInit(&result);
+    EXCEPINFO exception{};
+    UINT arg_error = 0;
+    const HRESULT hr =
+        control->Invoke(c.id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, &exception, &arg_error);
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+    VariantClear(&result);
+    for (auto& t : texts) SysFreeString(t);
+    for (auto& v : values) VariantClear(&v);
+    return hr;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const long count = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 300;
+    CoInitialize(nullptr);
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, temp);
+    const std::wstring scratch = std::wstring(temp) + L"zorvane_soak\\";
+    CreateDirectoryW(scratch.c_str(), nullptr);
+    SetCurrentDirectoryW(scratch.c_str());
+    HWND window = CreateWindowExW(0, L"STATIC", L"zorvane soak target", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 200,
+                                  150, nullptr, nullptr, nullptr, nullptr);
+    int failures = 0;
+    {
+        zvtest::neutralised hooks(scratch);
+        zvtest::window_closer error_boxes(L"Ошибка");
+        zvtest::window_closer about_boxes(L"О контроле...");
+        IUnknown* unknown = zvtest::new_control();
+        IDispatch* control = nullptr;
+        unknown->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&control));
+        unknown->Release();
+        const std::vector<call> calls = calls_of(scratch, window);
+
+        auto round = [&](long n, bool timed) {
+            for (const auto& c : calls) {
+                const long times = std::max(1L, n / c.divisor);
+                const DWORD start = GetTickCount();
+                for (long i = 0; i < times; ++i) {
+                    const HRESULT hr = invoke(control, c);
+                    if (hr != S_OK && ++failures <= 20)
+                        std::printf("FAIL %s returned %08lx\n", c.label.c_str(), static_cast<unsigned long>(hr));
+                    MSG msg;
+                    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+                }
+                if (timed)
+                    std::printf("  %-28s %6ld calls %8.1f us per call\n", c.label.c_str(), times,
+                                1000.0 * (GetTickCount() - start) / times);
+            }
+        };
+
+        const bool table = gdi_table_counts();
+        round(std::max(5L, count / 10), false);  // warm-up: caches, clipboard, imaging component, subclass
+        const usage before = measure(table);
+        print("before", before);
+        const DWORD start = GetTickCount();
+        round(count, true);
+        const double seconds = (GetTickCount() - start) / 1000.0;
+        const usage after = measure(table);
+        print("after", after);
+        std::printf("%zu methods and variants, %ld calls each (ShowAbout, CaptureDesktop %ld), %.1f s; message boxes closed %d, About "
+                    "boxes closed %d\n",
+                    calls.size(), count, std::max(1L, count / 20), seconds, error_boxes.closed(),
+                    about_boxes.closed());
+        if (before.gdi == 0 && after.gdi == 0)
+            std::printf("note: GetGuiResources counts no GDI objects here; %s\n",
+                        table ? "the handle table count is checked instead"
+                              : "GDI objects are NOT checked (no handle table to count)");
+        if (before.user == 0 && after.user == 0)
+            std::printf("note: GetGuiResources counts no USER objects here; only windows of the process are checked\n");
+
+        auto grew = [&](const char* what, long long b, long long a) {
+            if (a > b) {
+                ++failures;
+                std::printf("FAIL %s grew from %lld to %lld\n", what, b, a);
+            }
+        };
+        grew("GDI objects (GetGuiResources)", before.gdi, after.gdi);
+        grew("GDI objects (handle table)", before.gdi_table, after.gdi_table);
+        grew("USER objects (GetGuiResources)", before.user, after.user);
+        grew("windows", before.windows, after.windows);
+        grew("handles", before.handles, after.handles);
+        grew("handles (probed)", before.probed_handles, after.probed_handles);
+        auto grew_1_percent = [&](const char* what, unsigned long long b, unsigned long long a) {
+            if (a * 100 >= b * 101 && a > b) {
+                ++failures;
+                std::printf("FAIL %s grew by 1%% or more: %llu -> %llu\n", what, b, a);
+            }
+        };
+        grew_1_percent("private bytes (PrivateUsage)", before.private_bytes, after.private_bytes);
+        grew_1_percent("private bytes (committed private regions)", before.private_walked, after.private_walked);
+        if (before.private_bytes == 0)
+            std::printf("note: PrivateUsage reads 0 here; the committed private regions are checked instead\n");
+        if (before.handles == 0) std::printf("note: GetProcessHandleCount reads 0 here; probed handles are checked\n");
+        control->Release();
+    }
+    DestroyWindow(window);
+    std::printf("%s: %d failing checks\n", failures ? "FAILED" : "PASSED", failures);
+    CoUninitialize();
+    return failures ? 1 : 0;
+}
