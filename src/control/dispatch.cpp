@@ -139,6 +139,13 @@ HRESULT invoke_coerced(const table& t, const function& f, void* self, DISPID mem
     DISPPARAMS coerced_params = *params;
     coerced_params.rgvarg = args.data();
     const HRESULT hr = t.info->Invoke(self, member, flags, &coerced_params, result, exception, arg_error);
+    // Whatever the call wrote into the other arguments (Wine writes [in, out] values back by position, also into
+    // a named argument that stands there, freeing what it held) goes back to the caller, never left in the copy.
+    for (UINT i = 0; i < params->cArgs; ++i) {
+        const bool converted = std::any_of(temps.begin(), temps.begin() + used,
+                                           [&](const coerced& c) { return c.slot == static_cast<int>(i); });
+        if (!converted) params->rgvarg[i] = args[i];
+    }
     if (FAILED(hr)) return hr;
 
     for (size_t i = 0; i < used; ++i) {
