@@ -259,6 +259,30 @@ TEST_F(calls, variant_references_into_typed_reference_parameters) {
     VariantClear(&text);
 }
 
+// Named arguments out of their positional order: whatever the call writes into a by-value argument is handed
+// back to the caller, never left pointing at a string the call freed.
+TEST_F(calls, named_arguments_keep_every_argument_valid) {
+    const std::wstring subject(1 << 20, L'S');  // big enough to be given back to the system when freed
+    VARIANT args[2];
+    V_VT(&args[0]) = VT_BSTR;
+    V_BSTR(&args[0]) = SysAllocString(L"x@example.org");
+    V_VT(&args[1]) = VT_BSTR;
+    V_BSTR(&args[1]) = SysAllocStringLen(subject.data(), static_cast<UINT>(subject.size()));
+    DISPID names[2] = {0, 1};  // MailAddress, SubjectMail
+    DISPPARAMS params{args, names, 2, 2};
+    EXPECT_EQ(S_OK, dual->Invoke(0x6003003B, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr));
+    for (VARIANT& arg : args) {
+        ASSERT_EQ(VT_BSTR, V_VT(&arg));
+        // Readable to its last character (a freed megabyte is no longer mapped).
+        const UINT length = SysStringLen(V_BSTR(&arg));
+        EXPECT_LE(length, subject.size());
+        volatile wchar_t last = 0;
+        for (UINT i = 0; i < length; ++i) last = V_BSTR(&arg)[i];
+        (void)last;
+        VariantClear(&arg);
+    }
+}
+
 TEST_F(calls, identity_error_info_and_class_info) {
     IUnknown* unknown = nullptr;
     ISupportErrorInfo* support = nullptr;
