@@ -375,6 +375,14 @@ HRESULT about_by_invoke(IDispatch* dual) {
     return dual->Invoke(dispid_of(show_about), IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
 }
 
+// Passing a control between apartments needs the type library registered for the machine (its interfaces are
+// marshalled by the automation marshaller); other tests in the same prefix register and unregister, so this
+// program registers afresh instead of relying on what they left.
+struct machine_registration : ::testing::Environment {
+    void SetUp() override { ASSERT_EQ(S_OK, zvtest::register_server()); }
+};
+const auto* const registration = ::testing::AddGlobalTestEnvironment(new machine_registration);
+
 struct threads : ::testing::Test {
     void TearDown() override { EXPECT_EQ(S_OK, zvtest::can_unload_now()); }
 };
