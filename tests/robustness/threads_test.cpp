@@ -331,22 +331,19 @@ bool wait_until(Condition condition, int milliseconds = 5000) {
     return true;
 }
 
+BOOL CALLBACK find_about(HWND w, LPARAM found) {
+    wchar_t text[64] = {};
+    GetWindowTextW(w, text, 64);
+    if (!IsWindowVisible(w) || lstrcmpW(text, about_caption)) return TRUE;
+    *reinterpret_cast<HWND*>(found) = w;
+    return FALSE;
+}
+
 // The visible About form of a thread, null when there is none.
 HWND about_of(DWORD thread) {
-    struct search {
-        HWND found = nullptr;
-    } s;
-    EnumThreadWindows(
-        thread,
-        [](HWND w, LPARAM p) -> BOOL {
-            wchar_t text[64] = {};
-            GetWindowTextW(w, text, 64);
-            if (!IsWindowVisible(w) || lstrcmpW(text, about_caption)) return TRUE;
-            reinterpret_cast<search*>(p)->found = w;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&s));
-    return s.found;
+    HWND found = nullptr;
+    EnumThreadWindows(thread, &find_about, reinterpret_cast<LPARAM>(&found));
+    return found;
 }
 
 // Whatever a test asserts, every About box of these threads is closed before the workers go.
