@@ -9,6 +9,7 @@
 // through the vtable entry the type library names, exactly as ITypeInfo::Invoke makes it: the most
 // frequent late-bound call then costs a table lookup instead of a general argument marshaller.
 #include "control/dispatch.h"
+#include "library/text.h"
 
 #include "library/errors.h"
 #include "library/raii.h"
@@ -50,7 +51,7 @@ struct table {
 
 // Tables are only added while objects live and only freed when none is left, so readers walk the
 // list without a lock.
-std::mutex creation_lock;
+slim_lock creation_lock;
 std::atomic<table*> tables{nullptr};
 
 direct_call direct_call_of(const FUNCDESC& desc) {
@@ -105,7 +106,7 @@ const table* find_table(REFIID iid) noexcept {
 
 const table& table_for(REFIID iid) {
     if (const table* t = find_table(iid)) return *t;
-    std::lock_guard<std::mutex> guard(creation_lock);
+    std::lock_guard guard(creation_lock);
     if (const table* t = find_table(iid)) return *t;
     auto info = type_library::interface_info(iid);
     auto functions = describe_functions(info.get());
@@ -296,7 +297,7 @@ HRESULT invoke(REFIID iid, void* self, DISPID member, REFIID riid, WORD flags, D
 }
 
 void release_cache() noexcept {
-    std::lock_guard<std::mutex> guard(creation_lock);
+    std::lock_guard guard(creation_lock);
     for (table* t = tables.exchange(nullptr); t;) delete std::exchange(t, t->next);
 }
 

@@ -1,5 +1,6 @@
 // Registration as data: names and GUIDs come from the embedded type library, the rest from one table.
 #include "library/registration.h"
+#include "library/text.h"
 
 #include "library/errors.h"
 #include "library/module.h"
@@ -67,7 +68,7 @@ facts gather() {
 
     f.path = module::file_name();
     f.clsid = guid_text(CLSID_Zorvane);
-    f.version = std::to_wstring(f.major) + L"." + std::to_wstring(f.minor);
+    f.version = decimal(f.major) + L"." + decimal(f.minor);
     f.class_name = name_of(library.get(), static_cast<INT>(index));
     f.prog_id = name_of(library.get(), -1) + L"." + f.class_name;
     return f;
@@ -81,9 +82,9 @@ std::vector<row> rows_of(const facts& f) {
         {clsid_key + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
         {clsid_key + L"\\ProgID", nullptr, f.prog_id},
         {clsid_key + L"\\Control", nullptr, L""},
-        {clsid_key + L"\\ToolboxBitmap32", nullptr, f.path + L", " + std::to_wstring(toolbox_bitmap_id)},
+        {clsid_key + L"\\ToolboxBitmap32", nullptr, f.path + L", " + decimal(toolbox_bitmap_id)},
         {clsid_key + L"\\MiscStatus", nullptr, L"0"},
-        {clsid_key + L"\\MiscStatus\\1", nullptr, std::to_wstring(control_misc_status)},
+        {clsid_key + L"\\MiscStatus\\1", nullptr, decimal(control_misc_status)},
         {clsid_key + L"\\TypeLib", nullptr, f.libid},
         {clsid_key + L"\\Version", nullptr, f.version},
         {f.prog_id, nullptr, f.class_name},

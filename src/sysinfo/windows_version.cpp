@@ -1,5 +1,6 @@
 // The version record from the system, the platform decision and the service-pack text.
 #include "sysinfo/windows_version.h"
+#include "library/text.h"
 
 #include <algorithm>
 #include <iterator>
@@ -21,7 +22,7 @@ void query_version(OSVERSIONINFOW& info) noexcept {
     GetVersionExW(&info);
 }
 
-std::wstring decimal(DWORD field) { return std::to_wstring(static_cast<LONG>(field)); }
+std::wstring decimal(DWORD field) { return zorvane::decimal(static_cast<LONG>(field)); }
 
 std::wstring platform_name(const OSVERSIONINFOW& info) {
     const std::wstring platform = decimal(info.dwPlatformId);
