@@ -7,6 +7,11 @@ scripts/bootstrap.sh
 root=$PWD
 for preset in i686 x86_64; do
   arch=win32; [ "$preset" = x86_64 ] && arch=win64
+  if [ "$arch" = win32 ] && ! scripts/wine32_works.sh; then
+    echo "bench: this machine cannot run 32-bit programs; 32-bit measurements skipped"
+    echo
+    continue
+  fi
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" --target zorvane_bench
   dir=$root/build/$preset/bench-wine

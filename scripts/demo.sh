@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the 32-bit OCX, registers it in a private Wine prefix and runs examples/demo.vbs.
+# Installs what is missing, builds the OCX, registers it in a private Wine prefix and runs examples/demo.vbs:
+# the 32-bit OCX under 32-bit cscript, or the 64-bit pair where this machine cannot run 32-bit programs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
-cmake --preset i686 >/dev/null
-cmake --build --preset i686
+preset=i686 arch=win32
+if ! scripts/wine32_works.sh; then
+  echo "demo: this machine cannot run 32-bit programs; running the 64-bit OCX instead" >&2
+  preset=x86_64 arch=win64
+fi
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset"
 root=$PWD
-dir=$root/build/i686/demo-wine
-trap '"$root/scripts/test_prefix.sh" down "$dir" win32' EXIT
-scripts/test_prefix.sh up "$dir" win32 --register build/i686/bin/ZorvaneLib.ocx
-cd examples && ../scripts/wine_run.sh win32 "$dir" cscript //nologo demo.vbs
+dir=$root/build/$preset/demo-wine
+trap '"$root/scripts/test_prefix.sh" down "$dir" '"$arch" EXIT
+scripts/test_prefix.sh up "$dir" "$arch" --register "build/$preset/bin/ZorvaneLib.ocx"
+cd examples && ../scripts/wine_run.sh "$arch" "$dir" cscript //nologo demo.vbs

@@ -636,7 +636,10 @@ void verify_references(ITypeInfo* dispatch, ITypeInfo* dual) {
                     std::to_string(dispatch_pictures) + " times");
 }
 
-void verify(const wchar_t* path) {
+// oleaut32 reports entry offsets in the pointer size of the process that loads the library,
+// whichever system the library was written for; Wine leaves a foreign library's table size as written.
+void verify(const wchar_t* path, size_t written_pointer_size) {
+    const size_t pointer_size = sizeof(void*);
     ITypeLib* raw = nullptr;
     check(LoadTypeLibEx(full_path(path).c_str(), REGKIND_NONE, &raw), "LoadTypeLibEx");
     const com_ptr<ITypeLib> lib(raw);
@@ -654,14 +657,15 @@ void verify(const wchar_t* path) {
         throw error("_Zorvane reports " + std::to_string(attr->cFuncs) + " methods");
     for (UINT i = 0; i < layout::method_count; ++i) {
         const size_t vft = static_cast<USHORT>(func_desc(dual.get(), i)->oVft);
-        const size_t expected = (layout::first_method_entry + i) * sizeof(void*);
+        const size_t expected = (layout::first_method_entry + i) * pointer_size;
         if (vft != expected)
             throw error("method " + std::to_string(i) + " of _Zorvane is at oVft " + std::to_string(vft) +
                         ", expected " + std::to_string(expected));
     }
-    if (size_t{attr->cbSizeVft} != layout::vtable_entries * sizeof(void*))
+    if (size_t{attr->cbSizeVft} != layout::vtable_entries * pointer_size &&
+        size_t{attr->cbSizeVft} != layout::vtable_entries * written_pointer_size)
         throw error("_Zorvane reports cbSizeVft " + std::to_string(attr->cbSizeVft) + ", expected " +
-                    std::to_string(layout::vtable_entries * sizeof(void*)));
+                    std::to_string(layout::vtable_entries * pointer_size));
 
     const com_ptr<ITypeInfo> source = by_name(lib.get(), layout::source_interface);
     const WORD flags = type_attr(source.get())->wTypeFlags;
@@ -675,13 +679,10 @@ int run(int argc, wchar_t** argv) {
         throw error("<in.tlb> and <out.tlb> must be different files");
     std::vector<unsigned char> bytes = read_file(argv[1]);
     msft_file tlb(bytes);
-    if (tlb.pointer_size() != sizeof(void*))
-        throw error("a " + std::to_string(tlb.pointer_size() * 8) + "-bit type library needs the " +
-                    std::to_string(tlb.pointer_size() * 8) + "-bit build of this tool");
     reorder(tlb);
     lay_out(tlb);
     write_file(argv[2], bytes);
-    verify(argv[2]);
+    verify(argv[2], tlb.pointer_size());
     return 0;
 }
 

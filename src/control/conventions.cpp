@@ -1,5 +1,6 @@
 // The report, skip and raise conventions, and the error information that goes with them.
 #include "control/conventions.h"
+#include "library/text.h"
 
 #include "library/raii.h"
 #include "library/type_library.h"
@@ -24,7 +25,7 @@ HRESULT raise_error(const failure& f) noexcept {
 
 void report_error(const failure& f) noexcept {
     try {
-        const std::wstring text = std::to_wstring(f.number) + f.description;
+        const std::wstring text = decimal(f.number) + f.description;
         MessageBoxW(GetActiveWindow(), text.c_str(), L"Ошибка", MB_OK | MB_ICONERROR);
     } catch (...) {
         MessageBoxW(GetActiveWindow(), L"7", L"Ошибка", MB_OK | MB_ICONERROR);

@@ -4,15 +4,23 @@
 // or a plain value where a typed by-reference parameter (BSTR*, long*, short*) is declared. Such an
 // argument is converted into a temporary of the declared type, the call gets a reference to the
 // temporary, and a changed value is written back into the caller's variable.
+//
+// A call without arguments to a method that takes none (or only returns a value) is made here,
+// through the vtable entry the type library names, exactly as ITypeInfo::Invoke makes it: the most
+// frequent late-bound call then costs a table lookup instead of a general argument marshaller.
 #include "control/dispatch.h"
+#include "library/text.h"
 
 #include "library/errors.h"
 #include "library/raii.h"
 #include "library/type_library.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace zorvane::dispatch {
@@ -23,20 +31,45 @@ struct byref_param {
     VARTYPE type; // the type the parameter points to
 };
 
+// How a call without arguments is made directly; `none` leaves it to ITypeInfo::Invoke.
+enum class direct_call : unsigned char { none, no_result, bstr, i4, i2, boolean };
+
 struct function {
     MEMBERID member;
     INVOKEKIND kind;
     std::vector<byref_param> byref;  // typed by-reference parameters
+    direct_call direct;
+    SHORT entry;                     // vtable offset in bytes
 };
 
 struct table {
     IID iid;
     com_ptr<ITypeInfo> info;
-    std::vector<function> functions;
+    std::vector<function> functions;  // by member, in type-library order within a member
+    table* next;
 };
 
-std::mutex cache_lock;
-std::vector<std::unique_ptr<table>> cache;
+// Tables are only added while objects live and only freed when none is left, so readers walk the
+// list without a lock.
+slim_lock creation_lock;
+std::atomic<table*> tables{nullptr};
+
+direct_call direct_call_of(const FUNCDESC& desc) {
+    if (desc.elemdescFunc.tdesc.vt != VT_HRESULT || desc.callconv != CC_STDCALL) return direct_call::none;
+    if (desc.funckind != FUNC_PUREVIRTUAL && desc.funckind != FUNC_VIRTUAL) return direct_call::none;
+    if (desc.cParamsOpt != 0) return direct_call::none;
+    if (desc.cParams == 0) return direct_call::no_result;
+    if (desc.cParams != 1) return direct_call::none;
+    const ELEMDESC& e = desc.lprgelemdescParam[0];
+    if (!(e.paramdesc.wParamFlags & PARAMFLAG_FRETVAL) || e.tdesc.vt != VT_PTR) return direct_call::none;
+    switch (e.tdesc.lptdesc->vt) {
+    case VT_BSTR: return direct_call::bstr;
+    case VT_I4: return direct_call::i4;
+    case VT_I2: return direct_call::i2;
+    case VT_BOOL: return direct_call::boolean;
+    default: return direct_call::none;
+    }
+}
 
 std::vector<function> describe_functions(ITypeInfo* info) {
     TYPEATTR* attr = nullptr;
@@ -48,7 +81,7 @@ std::vector<function> describe_functions(ITypeInfo* info) {
     for (UINT i = 0; i < count; ++i) {
         FUNCDESC* desc = nullptr;
         check(info->GetFuncDesc(i, &desc));
-        function f{desc->memid, desc->invkind, {}};
+        function f{desc->memid, desc->invkind, {}, direct_call_of(*desc), desc->oVft};
         for (SHORT p = 0; p < desc->cParams; ++p) {
             const ELEMDESC& e = desc->lprgelemdescParam[p];
             const USHORT flags = e.paramdesc.wParamFlags;
@@ -60,17 +93,82 @@ std::vector<function> describe_functions(ITypeInfo* info) {
         info->ReleaseFuncDesc(desc);
         functions.push_back(std::move(f));
     }
+    std::stable_sort(functions.begin(), functions.end(),
+                     [](const function& a, const function& b) { return a.member < b.member; });
     return functions;
 }
 
+const table* find_table(REFIID iid) noexcept {
+    for (const table* t = tables.load(std::memory_order_acquire); t; t = t->next)
+        if (IsEqualIID(t->iid, iid)) return t;
+    return nullptr;
+}
+
 const table& table_for(REFIID iid) {
-    std::lock_guard<std::mutex> guard(cache_lock);
-    for (const auto& t : cache)
-        if (IsEqualIID(t->iid, iid)) return *t;
+    if (const table* t = find_table(iid)) return *t;
+    std::lock_guard guard(creation_lock);
+    if (const table* t = find_table(iid)) return *t;
     auto info = type_library::interface_info(iid);
     auto functions = describe_functions(info.get());
-    cache.push_back(std::make_unique<table>(table{iid, std::move(info), std::move(functions)}));
-    return *cache.back();
+    auto* t = new table{iid, std::move(info), std::move(functions), tables.load(std::memory_order_relaxed)};
+    tables.store(t, std::memory_order_release);
+    return *t;
+}
+
+// The first function of `member` that `flags` can call, as ITypeInfo::Invoke chooses it.
+const function* find_function(const table& t, DISPID member, WORD flags) noexcept {
+    auto f = std::lower_bound(t.functions.begin(), t.functions.end(), member,
+                              [](const function& candidate, DISPID id) { return candidate.member < id; });
+    for (; f != t.functions.end() && f->member == member; ++f)
+        if (f->kind & flags) return &*f;
+    return nullptr;
+}
+
+// The call ITypeInfo::Invoke would make for a function without parameters: the result goes into
+// the VARIANT; a failure becomes DISP_E_EXCEPTION with the thread's error information in EXCEPINFO.
+HRESULT invoke_direct(const function& f, void* self, VARIANT* result, EXCEPINFO* exception) {
+    void* method = (*static_cast<void***>(self))[f.entry / static_cast<SHORT>(sizeof(void*))];
+    HRESULT hr;
+    VARIANT value;
+    VariantInit(&value);
+    if (f.direct == direct_call::no_result) {
+        hr = reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(void*)>(method)(self);
+    } else {
+        V_I4(&value) = 0;
+        V_BSTR(&value) = nullptr;
+        hr = reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(void*, void*)>(method)(self, &V_I4(&value));
+        switch (f.direct) {
+        case direct_call::bstr: V_VT(&value) = VT_BSTR; break;
+        case direct_call::i4: V_VT(&value) = VT_I4; break;
+        case direct_call::i2: V_VT(&value) = VT_I2; break;
+        default: V_VT(&value) = VT_BOOL; break;
+        }
+    }
+    // Like ITypeInfo::Invoke, the typed result reaches the caller even from a failed call (our
+    // methods leave it empty then), and a method without a result leaves the caller's VARIANT alone.
+    if (f.direct != direct_call::no_result) {
+        if (result) {
+            *result = value;
+        } else {
+            VariantClear(&value);
+        }
+    }
+    if (FAILED(hr)) {
+        if (exception) {
+            std::memset(exception, 0, sizeof(*exception));
+            IErrorInfo* error = nullptr;
+            if (GetErrorInfo(0, &error) == S_OK && error) {
+                error->GetDescription(&exception->bstrDescription);
+                error->GetHelpFile(&exception->bstrHelpFile);
+                error->GetHelpContext(&exception->dwHelpContext);
+                error->GetSource(&exception->bstrSource);
+                error->Release();
+            }
+            exception->scode = hr;
+        }
+        return DISP_E_EXCEPTION;
+    }
+    return S_OK;
 }
 
 // Where parameter `index` stands in rgvarg, or -1 when the caller left it out.
@@ -197,10 +295,10 @@ HRESULT invoke(REFIID iid, void* self, DISPID member, REFIID riid, WORD flags, D
         return E_INVALIDARG;
     try {
         const table& t = table_for(iid);
-        auto f = std::find_if(t.functions.begin(), t.functions.end(), [&](const function& candidate) {
-            return candidate.member == member && (candidate.kind & flags);
-        });
-        if (f == t.functions.end() || f->byref.empty())
+        const function* f = find_function(t, member, flags);
+        if (f && params->cArgs == 0 && f->direct != direct_call::none)
+            return invoke_direct(*f, self, result, exception);
+        if (!f || f->byref.empty())
             return t.info->Invoke(self, member, flags, params, result, exception, arg_error);
         return invoke_coerced(t, *f, self, member, flags, params, result, exception, arg_error);
     } catch (...) {
@@ -209,8 +307,8 @@ HRESULT invoke(REFIID iid, void* self, DISPID member, REFIID riid, WORD flags, D
 }
 
 void release_cache() noexcept {
-    std::lock_guard<std::mutex> guard(cache_lock);
-    cache.clear();
+    std::lock_guard guard(creation_lock);
+    for (table* t = tables.exchange(nullptr); t;) delete std::exchange(t, t->next);
 }
 
 } // namespace zorvane::dispatch

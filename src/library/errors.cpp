@@ -118,10 +118,12 @@ failure describe(std::exception_ptr thrown) noexcept {
             return e.details();
         } catch (const std::bad_alloc&) {
             return error(err::out_of_memory).details();
+#if !defined(__GLIBCXX__)  // the GNU runtime raises these as the errors themselves (lean_runtime.cpp)
         } catch (const std::length_error&) {
             return error(err::out_of_memory).details();
         } catch (const std::out_of_range&) {
             return error(9).details();
+#endif
         } catch (...) {
             return error(err::invalid_call).details();
         }

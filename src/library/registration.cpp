@@ -1,5 +1,6 @@
 // Registration as data: names and GUIDs come from the embedded type library, the rest from one table.
 #include "library/registration.h"
+#include "library/text.h"
 
 #include "library/errors.h"
 #include "library/module.h"
@@ -67,7 +68,7 @@ facts gather() {
 
     f.path = module::file_name();
     f.clsid = guid_text(CLSID_Zorvane);
-    f.version = std::to_wstring(f.major) + L"." + std::to_wstring(f.minor);
+    f.version = decimal(f.major) + L"." + decimal(f.minor);
     f.class_name = name_of(library.get(), static_cast<INT>(index));
     f.prog_id = name_of(library.get(), -1) + L"." + f.class_name;
     return f;
@@ -81,9 +82,9 @@ std::vector<row> rows_of(const facts& f) {
         {clsid_key + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
         {clsid_key + L"\\ProgID", nullptr, f.prog_id},
         {clsid_key + L"\\Control", nullptr, L""},
-        {clsid_key + L"\\ToolboxBitmap32", nullptr, f.path + L", " + std::to_wstring(toolbox_bitmap_id)},
+        {clsid_key + L"\\ToolboxBitmap32", nullptr, f.path + L", " + decimal(toolbox_bitmap_id)},
         {clsid_key + L"\\MiscStatus", nullptr, L"0"},
-        {clsid_key + L"\\MiscStatus\\1", nullptr, std::to_wstring(control_misc_status)},
+        {clsid_key + L"\\MiscStatus\\1", nullptr, decimal(control_misc_status)},
         {clsid_key + L"\\TypeLib", nullptr, f.libid},
         {clsid_key + L"\\Version", nullptr, f.version},
         {f.prog_id, nullptr, f.class_name},
@@ -102,6 +103,19 @@ void write(HKEY root, const row& r) {
     if (status != ERROR_SUCCESS) throw error::from_hresult(HRESULT_FROM_WIN32(status));
 }
 
+// Deletes the key when it holds neither subkeys nor values (RegDeleteKeyW alone refuses only subkeys).
+// A key shared with others, such as CLSID, is never empty while anyone else uses it.
+bool delete_if_empty(HKEY root, const std::wstring& path) noexcept {
+    unique_hkey probe;
+    DWORD subkeys = 0, values = 0;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, probe.put()) != ERROR_SUCCESS) return false;
+    if (RegQueryInfoKeyW(probe.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                         nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return false;
+    probe.reset();
+    return !subkeys && !values && RegDeleteKeyW(root, path.c_str()) == ERROR_SUCCESS;
+}
+
 // Removes the row's value, then every key of its path that is left empty, deepest first.
 void remove(HKEY root, const row& r) noexcept {
     unique_hkey key;
@@ -109,20 +123,10 @@ void remove(HKEY root, const row& r) noexcept {
         RegDeleteValueW(key.get(), r.name);
     key.reset();
     std::wstring path = r.key;
-    for (;;) {
-        // RegDeleteKeyW refuses a key that still has subkeys; values are checked here.
-        unique_hkey probe;
-        DWORD subkeys = 0, values = 0;
-        if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, probe.put()) != ERROR_SUCCESS) return;
-        RegQueryInfoKeyW(probe.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
-                         nullptr, nullptr, nullptr);
-        probe.reset();
-        if (subkeys || values) return;
-        if (RegDeleteKeyW(root, path.c_str()) != ERROR_SUCCESS) return;
+    while (delete_if_empty(root, path)) {
         const auto slash = path.rfind(L'\\');
         if (slash == std::wstring::npos) return;
         path.resize(slash);
-        if (path == L"CLSID") return;
     }
 }
 
@@ -143,14 +147,23 @@ struct classes_root {
     HKEY get() const noexcept { return user ? user.get() : HKEY_CLASSES_ROOT; }
 };
 
+const wchar_t user_classes[] = L"Software\\Classes";
+
 classes_root open_root(scope where) {
     classes_root root;
     if (where == scope::user) {
-        const LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0,
-                                               KEY_READ | KEY_WRITE, nullptr, root.user.put(), nullptr);
+        const LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, user_classes, 0, nullptr, 0, KEY_READ | KEY_WRITE,
+                                               nullptr, root.user.put(), nullptr);
         if (status != ERROR_SUCCESS) throw error::from_hresult(HRESULT_FROM_WIN32(status));
     }
     return root;
+}
+
+// The user's own classes as they were before registration made them: never created just to be emptied, and
+// gone again once the last row has left (where the system keeps them, they are never empty).
+bool user_classes_exist() noexcept {
+    unique_hkey key;
+    return RegOpenKeyExW(HKEY_CURRENT_USER, user_classes, 0, KEY_QUERY_VALUE, key.put()) == ERROR_SUCCESS;
 }
 
 void remove_all(HKEY root, scope where, const facts& f) noexcept {
@@ -189,6 +202,7 @@ HRESULT register_server(scope where) noexcept {
         } catch (...) {
             const HRESULT hr = describe(std::current_exception()).hresult;
             remove_all(root.get(), where, f);
+            if (where == scope::user) delete_if_empty(HKEY_CURRENT_USER, user_classes);
             return hr;
         }
     } catch (...) {
@@ -199,8 +213,12 @@ HRESULT register_server(scope where) noexcept {
 HRESULT unregister_server(scope where) noexcept {
     try {
         const facts f = gather();
-        const classes_root root = open_root(where);
-        remove_all(root.get(), where, f);
+        if (where == scope::user && !user_classes_exist()) return S_OK;  // nothing of ours can be there
+        {
+            const classes_root root = open_root(where);
+            remove_all(root.get(), where, f);
+        }
+        if (where == scope::user) delete_if_empty(HKEY_CURRENT_USER, user_classes);
         return S_OK;
     } catch (...) {
         return describe(std::current_exception()).hresult;

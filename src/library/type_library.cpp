@@ -1,5 +1,6 @@
 // Loads the embedded type library once and hands out its type descriptions.
 #include "library/type_library.h"
+#include "library/text.h"
 
 #include "library/errors.h"
 #include "library/module.h"
@@ -8,12 +9,12 @@
 
 namespace zorvane::type_library {
 namespace {
-std::mutex lock;
+slim_lock lock;
 com_ptr<ITypeLib> loaded;
 } // namespace
 
 com_ptr<ITypeLib> get() {
-    std::lock_guard<std::mutex> guard(lock);
+    std::lock_guard guard(lock);
     if (!loaded) check(LoadTypeLibEx(module::file_name().c_str(), REGKIND_NONE, loaded.put()));
     return loaded;
 }
@@ -39,7 +40,7 @@ com_ptr<ITypeInfo> interface_info(REFGUID iid) {
 }
 
 void release() noexcept {
-    std::lock_guard<std::mutex> guard(lock);
+    std::lock_guard guard(lock);
     loaded.reset();
 }
 

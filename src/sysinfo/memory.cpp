@@ -1,5 +1,6 @@
 // GlobalMemoryStatusEx readings as kilobyte texts and as 32-bit properties.
 #include "sysinfo/memory.h"
+#include "library/text.h"
 
 #include <algorithm>
 #include <climits>
@@ -28,7 +29,7 @@ std::wstring thousands_separator() {
 }
 
 std::wstring grouped(DWORDLONG number, const std::wstring& separator) {
-    std::wstring digits = std::to_wstring(number);
+    std::wstring digits = decimal_unsigned(number);
     std::wstring out;
     out.reserve(digits.size() + digits.size() / 3 * separator.size());
     for (size_t i = 0; i < digits.size(); ++i) {

@@ -1,15 +1,11 @@
 // GetVolumeInformationW with buffers large enough for any label and file-system name.
 #include "sysinfo/volume.h"
-
-#include <cwchar>
+#include "library/text.h"
 
 namespace zorvane::sysinfo {
 
 std::wstring serial_text(DWORD serial) {
-    wchar_t text[16];
-    std::swprintf(text, 16, L"%04X-%04X", static_cast<unsigned>(hi_word(serial)),
-                  static_cast<unsigned>(lo_word(serial)));
-    return text;
+    return hex_digits(hi_word(serial), 4) + L"-" + hex_digits(lo_word(serial), 4);
 }
 
 void get_volume_info(const wchar_t* root, std::wstring& label, std::wstring& serial, std::wstring& file_system) {

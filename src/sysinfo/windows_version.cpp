@@ -1,27 +1,28 @@
 // The version record from the system, the platform decision and the service-pack text.
 #include "sysinfo/windows_version.h"
+#include "library/text.h"
 
 #include <algorithm>
 #include <iterator>
 
+// Exported by ntdll on every Windows NT; the SDK only declares it for drivers.
+extern "C" __declspec(dllimport) LONG WINAPI RtlGetVersion(OSVERSIONINFOW* info);
+
 namespace zorvane::sysinfo {
 
 void query_version(OSVERSIONINFOW& info) noexcept {
+    // RtlGetVersion tells the version Windows really has; GetVersionExW answers what the host's
+    // manifest declares, and is only asked when the true query fails.
     info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);
-    using rtl_get_version = LONG(WINAPI*)(OSVERSIONINFOW*);
-    if (HMODULE ntdll = GetModuleHandleW(L"ntdll.dll")) {
-        auto get = reinterpret_cast<rtl_get_version>(
-            reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "RtlGetVersion")));
-        if (get && get(&info) >= 0) return;
-        info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);
-    }
+    if (RtlGetVersion(&info) >= 0) return;
+    info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);
 #if defined(_MSC_VER)
 #pragma warning(suppress : 4996)
 #endif
     GetVersionExW(&info);
 }
 
-std::wstring decimal(DWORD field) { return std::to_wstring(static_cast<LONG>(field)); }
+std::wstring decimal(DWORD field) { return zorvane::decimal(static_cast<LONG>(field)); }
 
 std::wstring platform_name(const OSVERSIONINFOW& info) {
     const std::wstring platform = decimal(info.dwPlatformId);

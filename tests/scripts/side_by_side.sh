@@ -7,6 +7,10 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 scripts=$here/../../scripts
 [ -f "$ocx32" ] || { echo "FAIL no 32-bit OCX at $ocx32: build the i686 preset first (scripts/test.sh does)"; exit 1; }
 [ -f "$ocx64" ] || { echo "FAIL no 64-bit OCX at $ocx64"; exit 1; }
+if ! "$scripts/wine32_works.sh"; then
+  echo "SKIP this machine cannot run 32-bit programs, so no 32-bit host can be started"
+  exit 77
+fi
 trap '"$scripts/test_prefix.sh" down "$dir" win64' EXIT
 "$scripts/test_prefix.sh" up "$dir" win64 --register "$ocx64" || exit 1
 export WINEPREFIX=$dir/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

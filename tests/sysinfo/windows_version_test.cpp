@@ -14,7 +14,6 @@ const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x
 
 // What the hooked system answers.
 struct fake_system {
-    bool has_rtl = true;
     bool rtl_fails = false;
     bool legacy_fails = false;
     OSVERSIONINFOW rtl{};
@@ -41,14 +40,6 @@ BOOL WINAPI fake_get_version_ex(OSVERSIONINFOW* info) {
     return TRUE;
 }
 
-zvtest::iat_hook* get_proc_hook = nullptr;
-
-FARPROC WINAPI fake_get_proc_address(HMODULE module, LPCSTR name) {
-    if (reinterpret_cast<ULONG_PTR>(name) > 0xFFFF && std::strcmp(name, "RtlGetVersion") == 0)
-        return fake.has_rtl ? reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&fake_rtl_get_version)) : nullptr;
-    return get_proc_hook->original<FARPROC(WINAPI*)(HMODULE, LPCSTR)>()(module, name);
-}
-
 OSVERSIONINFOW record(DWORD platform, DWORD major, DWORD minor, DWORD build, const wchar_t* csd = L"") {
     OSVERSIONINFOW r{};
     r.dwOSVersionInfoSize = sizeof(r);
@@ -64,15 +55,14 @@ struct windows_version : ::testing::Test {
     void SetUp() override {
         fake = fake_system{};
         HMODULE ocx = zvtest::ocx();
-        get_proc.emplace(ocx, "kernel32.dll", "GetProcAddress", reinterpret_cast<const void*>(&fake_get_proc_address));
-        get_proc_hook = &*get_proc;
+        rtl.emplace(ocx, "ntdll.dll", "RtlGetVersion", reinterpret_cast<const void*>(&fake_rtl_get_version));
         get_version.emplace(ocx, "kernel32.dll", "GetVersionExW", reinterpret_cast<const void*>(&fake_get_version_ex));
         renew();
     }
     void TearDown() override {
         if (dual) dual->Release();
         get_version.reset();
-        get_proc.reset();
+        rtl.reset();
         EXPECT_EQ(S_OK, zvtest::can_unload_now());
     }
 
@@ -94,7 +84,7 @@ struct windows_version : ::testing::Test {
     }
     std::wstring platform() { return ask(0); }
 
-    std::optional<zvtest::iat_hook> get_proc, get_version;
+    std::optional<zvtest::iat_hook> rtl, get_version;
     IDispatch* dual = nullptr;
 };
 
@@ -161,11 +151,9 @@ TEST_F(windows_version, true_version_first_then_the_legacy_answer) {
     EXPECT_EQ(L"10", ask(2));
     EXPECT_EQ(0, fake.legacy_calls);
 
-    fake.has_rtl = false;
+    fake.rtl_fails = true;
     EXPECT_EQ(L"6", ask(2));
     EXPECT_EQ(L"2", ask(3));
-    fake.has_rtl = true;
-    fake.rtl_fails = true;
     EXPECT_EQ(L"9200", ask(1));
     EXPECT_EQ(sizeof(OSVERSIONINFOW), fake.size_seen);
 }

@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# Registration leaves the registry as it found it: regsvr32 and regsvr32 /u, twice and once, /u alone, and
+# the per-user /n /i:user pair, compared with exports of the classes keys taken before.
+#   usage: registration_roundtrip.sh <wine-dir> <win32|win64> <ocx>
+set -uo pipefail
+dir=$1 arch=$2 ocx=$3
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+scripts=$here/../../scripts
+[ -f "$ocx" ] || { echo "FAIL no OCX at $ocx"; exit 1; }
+trap '"$scripts/test_prefix.sh" down "$dir" "$arch"' EXIT
+"$scripts/test_prefix.sh" up "$dir" "$arch" || exit 1
+dir=$(cd "$dir" && pwd)
+ocx_win=$(p=$(cd "$(dirname "$ocx")" && pwd)/$(basename "$ocx"); printf 'Z:%s' "${p//\//\\}")
+run() { "$scripts/wine_run.sh" "$arch" "$dir" "$@" 2>/dev/null; }
+
+keys=('HKEY_LOCAL_MACHINE\Software\Classes' 'HKEY_CURRENT_USER\Software\Classes')
+[ "$arch" = win64 ] && keys+=('HKEY_LOCAL_MACHINE\Software\Wow6432Node\Classes')
+
+# One text of every classes key, UTF-8 with Unix line ends; a key that does not exist is one line saying so
+# (a fresh prefix has no HKEY_CURRENT_USER\Software\Classes). Nothing is filtered out.
+snapshot() { # <name>
+  local out="$dir/$1.reg" i
+  for i in "${!keys[@]}"; do
+    rm -f "$dir/export$i.reg"
+    run regedit /E "Z:${dir//\//\\}\\export$i.reg" "${keys[$i]}" >/dev/null &
+  done
+  wait
+  : >"$out"
+  for i in "${!keys[@]}"; do
+    if [ -f "$dir/export$i.reg" ]; then
+      iconv -f UTF-16LE -t UTF-8 "$dir/export$i.reg" | tr -d '\r' | sed -e '1s/^\xEF\xBB\xBF//' >>"$out"
+    else
+      echo "; no key ${keys[$i]}" >>"$out"
+    fi
+    rm -f "$dir/export$i.reg"
+  done
+}
+
+status=0
+ok() { echo "ok $1"; }
+fail() { echo "FAIL $1"; status=1; }
+same_as_before() { # <what> <name>
+  if diff -u "$dir/before.reg" "$dir/$2.reg" >"$dir/$2.diff"; then
+    ok "$1: the classes keys are as before"
+  else
+    fail "$1: the classes keys differ from before"
+    head -40 "$dir/$2.diff"
+  fi
+}
+regsvr32() { # <what> <expected exit code> <args...>
+  local what=$1 expected=$2
+  shift 2
+  run regsvr32 "$@" "$ocx_win"
+  local code=$?
+  if [ "$code" = "$expected" ]; then ok "$what exits $code"; else fail "$what exits $code, not $expected"; fi
+}
+has() { # <name> <text>: a line added since before
+  if grep -qiF -- "$2" "$dir/$1.reg" && ! grep -qiF -- "$2" "$dir/before.reg"; then
+    ok "added: $2"
+  else
+    fail "not added: $2"
+  fi
+}
+
+clsid='{BFEF386B-ED41-4B26-B302-B4C3054E25C5}'
+libid='{12847F97-5E0C-4024-AA7C-E7855C072FC0}'
+iid='{8003362E-8DF0-4FC8-B2BB-2FB0202A52A3}'
+machine='HKEY_LOCAL_MACHINE\Software\Classes'
+user='HKEY_CURRENT_USER\Software\Classes'
+
+snapshot before
+grep -qiF "$clsid" "$dir/before.reg" && fail "the fresh prefix already knows the class"
+
+regsvr32 "regsvr32 /s" 0 /s
+snapshot registered
+has registered "[$machine\\CLSID\\$clsid\\InprocServer32]"
+has registered "[$machine\\ZorvaneLib.Zorvane\\CLSID]"
+has registered "[$machine\\TypeLib\\$libid\\1.0]"
+has registered "[$machine\\Interface\\$iid]"
+if [ "$arch" = win64 ]; then
+  grep -qiF "Wow6432Node\\Classes\\CLSID\\$clsid" "$dir/registered.reg" &&
+    fail "the 64-bit OCX wrote into the 32-bit view"
+fi
+regsvr32 "regsvr32 /u /s" 0 /u /s
+snapshot unregistered
+same_as_before "registered and unregistered" unregistered
+
+regsvr32 "regsvr32 /s (first)" 0 /s
+regsvr32 "regsvr32 /s (second)" 0 /s
+regsvr32 "regsvr32 /u /s after two registrations" 0 /u /s
+snapshot twice_once
+same_as_before "registered twice, unregistered once" twice_once
+
+regsvr32 "regsvr32 /u /s of an OCX never registered" 0 /u /s
+snapshot never
+same_as_before "unregistered without registering" never
+
+regsvr32 "regsvr32 /u /n /i:user of an OCX never registered" 0 /u /s /n /i:user
+snapshot never_user
+same_as_before "unregistered for the user without registering" never_user
+
+regsvr32 "regsvr32 /n /i:user" 0 /s /n /i:user
+snapshot per_user
+has per_user "[$user\\CLSID\\$clsid\\InprocServer32]"
+has per_user "[$user\\ZorvaneLib.Zorvane\\CLSID]"
+grep -qiF "[$machine\\CLSID\\$clsid" "$dir/per_user.reg" && fail "the per-user registration wrote into the machine's classes"
+regsvr32 "regsvr32 /u /n /i:user" 0 /u /s /n /i:user
+snapshot per_user_removed
+same_as_before "per-user registered and unregistered" per_user_removed
+exit $status
