@@ -10,6 +10,10 @@ preset=${1:-i686}
 fuzz_calls=${2:-1000000}
 soak_calls=${3:-10000}
 seed=${4:-1}
+if [ "$preset" = i686 ] && ! scripts/wine32_works.sh; then
+  echo "This machine cannot run 32-bit programs: running the 64-bit build instead" >&2
+  preset=x86_64
+fi
 if [ "$preset" = x86_64 ]; then arch=win64; else arch=win32; fi
 build=build/$preset
 cmake --preset "$preset" >/dev/null
