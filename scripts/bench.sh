@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds both architectures and runs the call-cost benchmark of each
-# in a throwaway Wine prefix.   usage: scripts/bench.sh [calls per round]
+# Installs what is missing, builds both architectures and runs the call-cost and capture benchmarks of
+# each in a throwaway Wine prefix with its own X server.
+#   usage: scripts/bench.sh [calls per round] [captures per round]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
 root=$PWD
+calls=${1:-200000} captures=${2:-40}
 for preset in i686 x86_64; do
   arch=win32; [ "$preset" = x86_64 ] && arch=win64
   if [ "$arch" = win32 ] && ! scripts/wine32_works.sh; then
@@ -13,11 +15,13 @@ for preset in i686 x86_64; do
     continue
   fi
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" --target zorvane_bench
+  cmake --build --preset "$preset" --target zorvane_bench zorvane_capture_bench
   dir=$root/build/$preset/bench-wine
   trap '"$root/scripts/test_prefix.sh" down "$dir" '"$arch" EXIT
-  scripts/test_prefix.sh up "$dir" "$arch"
-  scripts/wine_run.sh "$arch" "$dir" "build/$preset/bin/zorvane_bench.exe" "$@"
+  scripts/test_prefix.sh up "$dir" "$arch" --xvfb >/dev/null
+  scripts/wine_run.sh "$arch" "$dir" "build/$preset/bin/zorvane_bench.exe" "$calls"
+  echo
+  scripts/wine_run.sh "$arch" "$dir" "build/$preset/bin/zorvane_capture_bench.exe" "$captures"
   scripts/test_prefix.sh down "$dir" "$arch"
   trap - EXIT
   echo
