@@ -196,21 +196,13 @@ int wmain(int argc, wchar_t** argv) {
             }
         });
     };
-    const double shell_only = per_call_ns(cold_starts, [&] { FreeLibrary(LoadLibraryW(L"shell32.dll")); });
-    const double user_only = per_call_ns(cold_starts, [&] { FreeLibrary(LoadLibraryW(L"user32.dll")); });
-    std::printf("%-52s %10.1f us\n", "  shell32", shell_only / 1000);
-    std::printf("%-52s %10.1f us\n", "  user32", user_only / 1000);
-    HMODULE keep = LoadLibraryW(L"shell32.dll");
-    const double load_kept = per_call_ns(cold_starts, [&] { FreeLibrary(LoadLibraryW(ocx.c_str())); });
-    std::printf("%-52s %10.1f us\n", "  ocx with shell32 kept", load_kept / 1000);
-    FreeLibrary(keep);
     const double load_only = per_call_ns(cold_starts, [&] { FreeLibrary(LoadLibraryW(ocx.c_str())); });
     const double load_create = per_call_ns(cold_starts, [&] { loaded_server server(ocx, clsid_zorvane); });
-    std::printf("%-52s %10.1f us\n", "  of which LoadLibrary + FreeLibrary", load_only / 1000);
-    std::printf("%-52s %10.1f us\n", "  of which load + create + release", load_create / 1000);
     const double cold_ours = cold(ocx, clsid_zorvane, true);
     const double cold_peer = cold(peer_dll, clsid_dictionary, false);
     std::printf("%-52s %10.1f us\n", "cold start: ZorvaneLib load + create + first call", cold_ours / 1000);
+    std::printf("%-52s %10.1f us\n", "  of which LoadLibrary + FreeLibrary", load_only / 1000);
+    std::printf("%-52s %10.1f us\n", "  of which load + create + release", load_create / 1000);
     std::printf("%-52s %10.1f us\n", "cold start: peer load + create + first call", cold_peer / 1000);
     std::printf("  ours / peer's:          %6.2f\n", cold_ours / cold_peer);
     CoUninitialize();
