@@ -31,7 +31,16 @@ else()
     COMMENT "Compiling the IDL with midl")
 endif()
 
-add_custom_target(zorvane_idl DEPENDS ${ZV_GENERATED}/zorvane_idl.h ${ZV_GENERATED}/zorvane_idl_i.c)
+# The header for early-bound clients, with _Zorvane's reserved entries declared.
+add_custom_command(
+  OUTPUT ${ZV_GENERATED}/ZorvaneLib.h
+  COMMAND ${CMAKE_COMMAND} -DIN=${ZV_GENERATED}/zorvane_idl.h -DOUT=${ZV_GENERATED}/ZorvaneLib.h
+          -P ${CMAKE_SOURCE_DIR}/cmake/early_bound_header.cmake
+  DEPENDS ${ZV_GENERATED}/zorvane_idl.h ${CMAKE_SOURCE_DIR}/cmake/early_bound_header.cmake
+  COMMENT "Generating ZorvaneLib.h for early-bound clients")
+
+add_custom_target(zorvane_idl DEPENDS ${ZV_GENERATED}/zorvane_idl.h ${ZV_GENERATED}/zorvane_idl_i.c
+                                      ${ZV_GENERATED}/ZorvaneLib.h)
 
 # GUIDs and the generated header, for the DLL and for tests.
 add_library(zorvane_guids STATIC ${ZV_GENERATED}/zorvane_idl_i.c)

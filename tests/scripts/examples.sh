@@ -19,7 +19,7 @@ known=$(grep -oE '\{L"[A-Za-z]+", 0x6003' "$here/../support/surface.cpp" | sed -
 [ "$(wc -l <<<"$known")" -eq 57 ] || { echo "FAIL could not read the method table"; exit 1; }
 known="$known"$'\n'ShowAbout
 for file in "$examples"/*.vbs "$examples"/*.js "$examples"/*/*; do
-  used=$(grep -oE '\bz\.[A-Za-z]+' "$file" | sed 's/^z\.//' | sort -u)
+  used=$(grep -oE '\bz(\.|->)[A-Za-z]+' "$file" | sed -E 's/^z(\.|->)//' | grep -vE '^(Release|Reserved)$' | sort -u)
   [ -n "$used" ] || { echo "FAIL $file uses no method"; status=1; continue; }
   for name in $used; do
     grep -qx "$name" <<<"$known" || { echo "FAIL $file: no method $name"; status=1; }
