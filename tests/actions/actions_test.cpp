@@ -1,6 +1,7 @@
 // The system actions through the OCX: process starts recorded by a stand-in program, the shutdown,
 // shell, wallpaper and cursor calls checked at the OCX's imports, the Run key and folders in the prefix.
 #include "support/iat_hook.h"
+#include "support/control_fixture.h"
 #include "support/ocx.h"
 
 #include <gtest/gtest.h>
@@ -32,23 +33,13 @@ std::wstring temp_folder() {
     return folder;
 }
 
-struct actions : ::testing::Test {
-    void SetUp() override {
-        IUnknown* object = zvtest::new_control();
-        ASSERT_EQ(S_OK, object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&dual)));
-        object->Release();
-    }
-    void TearDown() override {
-        if (dual) dual->Release();
-        EXPECT_EQ(S_OK, zvtest::can_unload_now());
-    }
+struct actions : zvtest::control_fixture {
     template <typename Method, typename... Args>
     HRESULT call(int which, Args... args) {
         return reinterpret_cast<Method>((*reinterpret_cast<void***>(dual))[489 + which])(dual, args...);
     }
     HRESULT call0(int which) { return call<HRESULT(STDMETHODCALLTYPE*)(IDispatch*)>(which); }
 
-    IDispatch* dual = nullptr;
 };
 
 // ---- Applets --------------------------------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 // CaptureHwnd and CaptureDesktop on a real screen (Xvfb): pixels, sizes, the clipboard and the file.
 #include "support/message_box.h"
+#include "support/control_fixture.h"
 #include "support/ocx.h"
 
 #include <gtest/gtest.h>
@@ -167,16 +168,7 @@ std::wstring temp_file(const wchar_t* name) {
     return std::wstring(folder) + name;
 }
 
-struct capture : ::testing::Test {
-    void SetUp() override {
-        IUnknown* object = zvtest::new_control();
-        ASSERT_EQ(S_OK, object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&dual)));
-        object->Release();
-    }
-    void TearDown() override {
-        if (dual) dual->Release();
-        EXPECT_EQ(S_OK, zvtest::can_unload_now());
-    }
+struct capture : zvtest::control_fixture {
 
     // CaptureHwnd through its table entry; the caller owns the picture.
     IPictureDisp* hwnd(LONG window, const wchar_t* file = nullptr) {
@@ -199,7 +191,6 @@ struct capture : ::testing::Test {
     }
     void* entry(int which) { return (*reinterpret_cast<void***>(dual))[489 + which]; }
 
-    IDispatch* dual = nullptr;
 };
 
 TEST_F(capture, a_window_its_pixels_on_the_clipboard_and_in_the_file) {

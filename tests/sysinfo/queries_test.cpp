@@ -1,6 +1,7 @@
 // The read-only queries of the control, fed exact system answers through the OCX's own imports,
 // and checked against the real answers of the throwaway prefix.
 #include "support/iat_hook.h"
+#include "support/control_fixture.h"
 #include "support/ocx.h"
 
 #include <gtest/gtest.h>
@@ -25,16 +26,7 @@ const void* fn(F f) {
     return reinterpret_cast<const void*>(f);
 }
 
-struct queries : ::testing::Test {
-    void SetUp() override {
-        IUnknown* object = zvtest::new_control();
-        ASSERT_EQ(S_OK, object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&dual)));
-        object->Release();
-    }
-    void TearDown() override {
-        if (dual) dual->Release();
-        EXPECT_EQ(S_OK, zvtest::can_unload_now());
-    }
+struct queries : zvtest::control_fixture {
 
     // A method without arguments, through its table entry.
     std::wstring ask(int which) {
@@ -57,7 +49,6 @@ struct queries : ::testing::Test {
     }
     void* entry(int which) { return (*reinterpret_cast<void***>(dual))[489 + which]; }
 
-    IDispatch* dual = nullptr;
 };
 
 // ---- Registry -------------------------------------------------------------------------------------------------
