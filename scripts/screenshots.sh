@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
 # Takes the documentation's screenshots under a private Xvfb: the design-time face (and the About box),
-# written by the tests themselves, converted to PNG into docs/.
+# written by the tests themselves, converted to PNG into docs/. Uses the 32-bit build, or the 64-bit one
+# where this machine cannot run 32-bit programs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
-cmake --preset i686 >/dev/null
-cmake --build --preset i686
+preset=i686 arch=win32
+if ! scripts/wine32_works.sh; then preset=x86_64 arch=win64; fi
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset"
 root=$PWD
-dir=$root/build/i686/shots-wine
-out=$root/build/i686/shots
+dir=$root/build/$preset/shots-wine
+out=$root/build/$preset/shots
 mkdir -p "$out" docs
-trap '"$root/scripts/test_prefix.sh" down "$dir" win32' EXIT
-scripts/test_prefix.sh up "$dir" win32 --xvfb --register build/i686/bin/ZorvaneLib.ocx
-ZV_SCREENSHOT_DIR="Z:${out//\//\\}" scripts/wine_run.sh win32 "$dir" build/i686/bin/zorvane_tests.exe \
+trap '"$root/scripts/test_prefix.sh" down "$dir" '"$arch" EXIT
+scripts/test_prefix.sh up "$dir" "$arch" --xvfb --register "build/$preset/bin/ZorvaneLib.ocx"
+ZV_SCREENSHOT_DIR="Z:${out//\//\\}" scripts/wine_run.sh "$arch" "$dir" "build/$preset/bin/zorvane_tests.exe" \
   --gtest_filter='container.in_place*:about*'
 for shot in "$out"/*.bmp; do
   convert "$shot" "docs/$(basename "${shot%.bmp}").png"
