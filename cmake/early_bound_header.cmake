@@ -20,8 +20,8 @@ if(NOT opening)
 endif()
 string(REPLACE "${opening}" "${opening}${cxx_entries}\n    " text "${text}")
 
-# C: before the first method of _Zorvane in its table of functions.
-string(REGEX MATCH "_ZorvaneVtbl[^}]*Invoke\\)\\([^;]*;[ \t\r\n]*" before_methods "${text}")
+# C: before the first method of _Zorvane in its table of functions (widl: "*Invoke)(", midl: "*Invoke )( ").
+string(REGEX MATCH "_ZorvaneVtbl[^}]*Invoke[ ]*\\)[ ]*\\([^;]*;[ \t\r\n]*" before_methods "${text}")
 if(NOT before_methods)
   message(FATAL_ERROR "no C table of functions of _Zorvane in ${IN}")
 endif()
