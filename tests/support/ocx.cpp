@@ -1,6 +1,7 @@
 // Loading the built OCX and reaching its four exports.
 #include "support/ocx.h"
 
+#include <cstdlib>
 #include <stdexcept>
 
 namespace zvtest {
@@ -11,6 +12,19 @@ std::wstring ocx_path() {
     std::wstring path(exe);
     path.resize(path.find_last_of(L"\\/") + 1);
     return path + L"ZorvaneLib.ocx";
+}
+
+std::wstring inspected_ocx_path() {
+    wchar_t other[MAX_PATH * 2] = {};
+    if (GetEnvironmentVariableW(L"ZV_OTHER_OCX", other, MAX_PATH * 2)) return other;
+    return ocx_path();
+}
+
+unsigned inspected_ocx_bits() {
+    wchar_t bits[8] = {};
+    if (GetEnvironmentVariableW(L"ZV_OTHER_OCX", nullptr, 0) && GetEnvironmentVariableW(L"ZV_OTHER_OCX_BITS", bits, 8))
+        return static_cast<unsigned>(_wtoi(bits));
+    return static_cast<unsigned>(sizeof(void*) * 8);
 }
 
 HMODULE ocx() {

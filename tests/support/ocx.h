@@ -9,6 +9,11 @@
 namespace zvtest {
 
 std::wstring ocx_path();   // ZorvaneLib.ocx in the test program's folder
+
+// The OCX whose file the file-level tests read (type library, image): the one beside the test program, or
+// the build of the other architecture named by ZV_OTHER_OCX (a path), whose bitness ZV_OTHER_OCX_BITS gives.
+std::wstring inspected_ocx_path();
+unsigned inspected_ocx_bits();
 HMODULE ocx();            // loaded once for the whole test program
 
 HRESULT get_class_object(REFCLSID clsid, REFIID iid, void** out);
