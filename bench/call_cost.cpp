@@ -4,6 +4,8 @@
 //   - a property get through the Invoke of a peer object whose IDispatch is also driven by its type library,
 //   - a cold start: LoadLibrary + class factory + first call + release + FreeLibrary, for us and for the peer.
 // Prints times per call and the ratios; it asserts nothing.
+#include "bench_support.h"
+
 #include <windows.h>
 #include <oleauto.h>
 
@@ -17,33 +19,15 @@
 
 namespace {
 
+using namespace zvbench;
+
 const CLSID clsid_zorvane = {0xBFEF386B, 0xED41, 0x4B26, {0xB3, 0x02, 0xB4, 0xC3, 0x05, 0x4E, 0x25, 0xC5}};
 // The peer: the scripting runtime's dictionary, a typelib-driven dual object that every Windows carries.
 const CLSID clsid_dictionary = {0xEE09B103, 0x97E0, 0x11CF, {0x97, 0x8F, 0x00, 0xA0, 0x24, 0x63, 0xE0, 0x6F}};
 
 DISPID major_version_dispid = DISPID_UNKNOWN;
 
-using get_class_object_fn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 using bstr_method = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, BSTR*);
-
-std::wstring beside_me(const wchar_t* name) {
-    wchar_t path[MAX_PATH * 4];
-    const DWORD length = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
-    std::wstring folder(path, length);
-    folder.erase(folder.find_last_of(L"\\/") + 1);
-    return folder + name;
-}
-
-double now_seconds() {
-    static const double frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return static_cast<double>(f.QuadPart);
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / frequency;
-}
 
 // Best of several rounds, in nanoseconds per call: the least disturbed measurement.
 double per_call_ns(long calls, const std::function<void()>& call) {
@@ -57,44 +41,6 @@ double per_call_ns(long calls, const std::function<void()>& call) {
     return best;
 }
 
-[[noreturn]] void fail(const char* what, HRESULT hr) {
-    std::fprintf(stderr, "bench: %s failed (0x%08lX)\n", what, static_cast<unsigned long>(hr));
-    std::exit(2);
-}
-
-struct loaded_server {
-    HMODULE module = nullptr;
-    IDispatch* object = nullptr;
-
-    loaded_server(const std::wstring& path, const CLSID& clsid) {
-        module = LoadLibraryW(path.c_str());
-        if (!module) fail("LoadLibrary", HRESULT_FROM_WIN32(GetLastError()));
-        auto get = reinterpret_cast<get_class_object_fn>(
-            reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
-        if (!get) fail("DllGetClassObject export", E_FAIL);
-        IClassFactory* factory = nullptr;
-        HRESULT hr = get(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
-        if (FAILED(hr)) fail("DllGetClassObject", hr);
-        hr = factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&object));
-        factory->Release();
-        if (FAILED(hr)) fail("CreateInstance", hr);
-    }
-    ~loaded_server() {
-        if (object) object->Release();
-        FreeLibrary(module);
-    }
-    loaded_server(const loaded_server&) = delete;
-    loaded_server& operator=(const loaded_server&) = delete;
-};
-
-DISPID dispid_of(IDispatch* object, const wchar_t* name) {
-    DISPID id = DISPID_UNKNOWN;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    const HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(hr)) fail("GetIDsOfNames", hr);
-    return id;
-}
-
 void invoke(IDispatch* object, DISPID id, WORD flags) {
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
     VARIANT result;
@@ -102,32 +48,6 @@ void invoke(IDispatch* object, DISPID id, WORD flags) {
     const HRESULT hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &none, &result, nullptr, nullptr);
     if (FAILED(hr)) fail("Invoke", hr);
     VariantClear(&result);
-}
-
-// The vtable offset that the type library gives an early-bound client for the method `id`.
-size_t vtable_offset(IDispatch* object, DISPID id) {
-    ITypeInfo* dispatch = nullptr;
-    HRESULT hr = object->GetTypeInfo(0, LOCALE_USER_DEFAULT, &dispatch);
-    if (FAILED(hr)) fail("GetTypeInfo", hr);
-    HREFTYPE twin_ref = 0;
-    ITypeInfo* twin = nullptr;
-    hr = dispatch->GetRefTypeOfImplType(static_cast<UINT>(-1), &twin_ref);
-    if (SUCCEEDED(hr)) hr = dispatch->GetRefTypeInfo(twin_ref, &twin);
-    dispatch->Release();
-    if (FAILED(hr)) fail("vtable type info", hr);
-    TYPEATTR* attr = nullptr;
-    twin->GetTypeAttr(&attr);
-    size_t offset = 0;
-    for (UINT i = 0; i < attr->cFuncs && !offset; ++i) {
-        FUNCDESC* desc = nullptr;
-        if (FAILED(twin->GetFuncDesc(i, &desc))) continue;
-        if (desc->memid == id) offset = static_cast<size_t>(desc->oVft);
-        twin->ReleaseFuncDesc(desc);
-    }
-    twin->ReleaseTypeAttr(attr);
-    twin->Release();
-    if (!offset) fail("finding the vtable entry", E_FAIL);
-    return offset;
 }
 
 void call_vtable(IDispatch* object, size_t offset) {

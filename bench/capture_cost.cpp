@@ -2,6 +2,8 @@
 // write by hand with GDI alone: blit the screen into a bitmap, hand the bitmap to the clipboard and
 // write the same 24-bit BMP. Both run alternately in one process, on the same screen and into the same
 // folder; it prints the times and their ratio and asserts nothing.
+#include "bench_support.h"
+
 #include <windows.h>
 #include <ocidl.h>
 #include <oleauto.h>
@@ -16,59 +18,11 @@
 
 namespace {
 
+using namespace zvbench;
+
 const CLSID clsid_zorvane = {0xBFEF386B, 0xED41, 0x4B26, {0xB3, 0x02, 0xB4, 0xC3, 0x05, 0x4E, 0x25, 0xC5}};
-const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
 
-using get_class_object_fn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 using capture_desktop_fn = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR, IPictureDisp**);
-
-[[noreturn]] void fail(const char* what, unsigned long code) {
-    std::fprintf(stderr, "bench: %s failed (0x%08lX)\n", what, code);
-    std::exit(2);
-}
-
-double now_seconds() {
-    LARGE_INTEGER f, t;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
-std::wstring beside_me(const wchar_t* name) {
-    wchar_t path[MAX_PATH * 4];
-    const DWORD length = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
-    std::wstring folder(path, length);
-    folder.erase(folder.find_last_of(L"\\/") + 1);
-    return folder + name;
-}
-
-// The vtable entry of `name`, as the type library gives it to early-bound clients.
-size_t entry_of(IDispatch* object, const wchar_t* name) {
-    DISPID id = DISPID_UNKNOWN;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    ITypeInfo* dispatch = nullptr;
-    ITypeInfo* dual = nullptr;
-    HREFTYPE twin = 0;
-    if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)) ||
-        FAILED(object->GetTypeInfo(0, LOCALE_USER_DEFAULT, &dispatch)) ||
-        FAILED(dispatch->GetRefTypeOfImplType(static_cast<UINT>(-1), &twin)) ||
-        FAILED(dispatch->GetRefTypeInfo(twin, &dual)))
-        fail("reading the type information", 0);
-    dispatch->Release();
-    TYPEATTR* attr = nullptr;
-    dual->GetTypeAttr(&attr);
-    size_t entry = 0;
-    for (UINT i = 0; i < attr->cFuncs && !entry; ++i) {
-        FUNCDESC* desc = nullptr;
-        if (FAILED(dual->GetFuncDesc(i, &desc))) continue;
-        if (desc->memid == id) entry = static_cast<size_t>(desc->oVft) / sizeof(void*);
-        dual->ReleaseFuncDesc(desc);
-    }
-    dual->ReleaseTypeAttr(attr);
-    dual->Release();
-    if (!entry) fail("finding the vtable entry", 0);
-    return entry;
-}
 
 // The hand-written capture: the whole primary screen, to the clipboard and into a bottom-up 24-bit BMP.
 void capture_by_hand(const std::wstring& path) {
@@ -97,7 +51,7 @@ void capture_by_hand(const std::wstring& path) {
     header.bfOffBits = sizeof(header) + sizeof(info);
     header.bfSize = header.bfOffBits + info.biSizeImage;
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) fail("CreateFile", GetLastError());
+    if (file == INVALID_HANDLE_VALUE) fail("CreateFile", HRESULT_FROM_WIN32(GetLastError()));
     DWORD written = 0;
     WriteFile(file, &header, sizeof(header), &written, nullptr);
     WriteFile(file, &info, sizeof(info), &written, nullptr);
@@ -114,23 +68,12 @@ void capture_by_hand(const std::wstring& path) {
     ReleaseDC(nullptr, screen);
 }
 
-} // namespace
-
-int wmain(int argc, wchar_t** argv) {
-    const int captures = argc > 1 ? std::max(3, static_cast<int>(std::wcstol(argv[1], nullptr, 10))) : 40;
-    CoInitialize(nullptr);
-
-    HMODULE module = LoadLibraryW(beside_me(L"ZorvaneLib.ocx").c_str());
-    if (!module) fail("LoadLibrary", GetLastError());
-    auto get = reinterpret_cast<get_class_object_fn>(
-        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
-    IClassFactory* factory = nullptr;
-    IDispatch* control = nullptr;
-    HRESULT hr = get(clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory));
-    if (SUCCEEDED(hr)) hr = factory->CreateInstance(nullptr, iid_zorvane, reinterpret_cast<void**>(&control));
-    if (factory) factory->Release();
-    if (FAILED(hr)) fail("creating the control", static_cast<unsigned long>(hr));
-    auto capture_desktop = reinterpret_cast<capture_desktop_fn>((*reinterpret_cast<void***>(control))[entry_of(control, L"CaptureDesktop")]);
+// Both captures, `captures` times per round, and their times; the control goes before COM does.
+void measure(int captures) {
+    loaded_server zorvane(beside_me(L"ZorvaneLib.ocx"), clsid_zorvane);
+    IDispatch* control = zorvane.object;
+    const size_t entry = vtable_offset(control, dispid_of(control, L"CaptureDesktop")) / sizeof(void*);
+    auto capture_desktop = reinterpret_cast<capture_desktop_fn>((*reinterpret_cast<void***>(control))[entry]);
 
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
@@ -141,7 +84,7 @@ int wmain(int argc, wchar_t** argv) {
     auto ours = [&] {
         IPictureDisp* picture = nullptr;
         const HRESULT result = capture_desktop(control, ours_name, &picture);
-        if (FAILED(result) || !picture) fail("CaptureDesktop", static_cast<unsigned long>(result));
+        if (FAILED(result) || !picture) fail("CaptureDesktop", FAILED(result) ? result : E_POINTER);
         picture->Release();
     };
     auto by_hand = [&] { capture_by_hand(hand_file); };
@@ -174,8 +117,14 @@ int wmain(int argc, wchar_t** argv) {
     DeleteFileW(ours_file.c_str());
     DeleteFileW(hand_file.c_str());
     SysFreeString(ours_name);
-    control->Release();
-    FreeLibrary(module);
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const int captures = argc > 1 ? std::max(3, static_cast<int>(std::wcstol(argv[1], nullptr, 10))) : 40;
+    CoInitialize(nullptr);
+    measure(captures);
     CoUninitialize();
     return 0;
 }

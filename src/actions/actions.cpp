@@ -106,8 +106,7 @@ LONG to_long(const VARIANT& value) {
     const HRESULT hr =
         VariantChangeTypeEx(converted.get(), const_cast<VARIANT*>(&value), LOCALE_USER_DEFAULT, 0, VT_I4);
     // Too large is Overflow; a value of no convertible type, or a malformed one, is a Type mismatch.
-    if (hr == DISP_E_OVERFLOW) throw error(err::overflow);
-    if (hr == E_OUTOFMEMORY) throw error(err::out_of_memory);
+    if (hr == DISP_E_OVERFLOW || hr == E_OUTOFMEMORY) throw error::from_hresult(hr);
     if (FAILED(hr)) throw error(err::type_mismatch);
     return V_I4(converted.get());
 }

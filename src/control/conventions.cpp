@@ -1,8 +1,8 @@
 // The report, skip and raise conventions, and the error information that goes with them.
 #include "control/conventions.h"
-#include "library/text.h"
 
 #include "library/raii.h"
+#include "library/text.h"
 #include "library/type_library.h"
 
 #include <oleauto.h>

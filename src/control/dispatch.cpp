@@ -9,16 +9,15 @@
 // through the vtable entry the type library names, exactly as ITypeInfo::Invoke makes it: the most
 // frequent late-bound call then costs a table lookup instead of a general argument marshaller.
 #include "control/dispatch.h"
-#include "library/text.h"
 
 #include "library/errors.h"
 #include "library/raii.h"
+#include "library/text.h"
 #include "library/type_library.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -134,8 +133,7 @@ HRESULT invoke_direct(const function& f, void* self, VARIANT* result, EXCEPINFO*
     if (f.direct == direct_call::no_result) {
         hr = reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(void*)>(method)(self);
     } else {
-        V_I4(&value) = 0;
-        V_BSTR(&value) = nullptr;
+        V_BSTR(&value) = nullptr;  // the widest of the results: every one starts out zero
         hr = reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(void*, void*)>(method)(self, &V_I4(&value));
         switch (f.direct) {
         case direct_call::bstr: V_VT(&value) = VT_BSTR; break;

@@ -1,11 +1,11 @@
 // Registration as data: names and GUIDs come from the embedded type library, the rest from one table.
 #include "library/registration.h"
-#include "library/text.h"
 
 #include "library/errors.h"
 #include "library/module.h"
 #include "library/raii.h"
 #include "library/resource_ids.h"
+#include "library/text.h"
 #include "library/type_library.h"
 
 #include "zorvane_idl.h"

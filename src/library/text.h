@@ -8,30 +8,22 @@
 
 namespace zorvane {
 
-// Decimal digits of `value`, with a leading '-' when negative.
-inline std::wstring decimal(long long value) {
-    wchar_t digits[24];
-    wchar_t* end = digits + 24;
-    wchar_t* p = end;
-    unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value)
-                                             : static_cast<unsigned long long>(value);
-    do {
-        *--p = static_cast<wchar_t>(L'0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude);
-    if (value < 0) *--p = L'-';
-    return std::wstring(p, end);
-}
-
+// Decimal digits of `value`.
 inline std::wstring decimal_unsigned(unsigned long long value) {
     wchar_t digits[24];
-    wchar_t* end = digits + 24;
+    wchar_t* const end = digits + 24;
     wchar_t* p = end;
     do {
         *--p = static_cast<wchar_t>(L'0' + value % 10);
         value /= 10;
     } while (value);
     return std::wstring(p, end);
+}
+
+// Decimal digits of `value`, with a leading '-' when negative.
+inline std::wstring decimal(long long value) {
+    if (value >= 0) return decimal_unsigned(static_cast<unsigned long long>(value));
+    return L"-" + decimal_unsigned(0ull - static_cast<unsigned long long>(value));
 }
 
 // `width` upper-case hexadecimal digits of the low bits of `value`.

@@ -1,9 +1,9 @@
 // Loads the embedded type library once and hands out its type descriptions.
 #include "library/type_library.h"
-#include "library/text.h"
 
 #include "library/errors.h"
 #include "library/module.h"
+#include "library/text.h"
 
 #include <mutex>
 

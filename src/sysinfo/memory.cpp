@@ -1,5 +1,6 @@
 // GlobalMemoryStatusEx readings as kilobyte texts and as 32-bit properties.
 #include "sysinfo/memory.h"
+
 #include "library/text.h"
 
 #include <algorithm>

@@ -1,5 +1,6 @@
 // GetVolumeInformationW with buffers large enough for any label and file-system name.
 #include "sysinfo/volume.h"
+
 #include "library/text.h"
 
 namespace zorvane::sysinfo {

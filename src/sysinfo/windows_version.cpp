@@ -1,5 +1,6 @@
 // The version record from the system, the platform decision and the service-pack text.
 #include "sysinfo/windows_version.h"
+
 #include "library/text.h"
 
 #include <algorithm>

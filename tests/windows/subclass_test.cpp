@@ -1,6 +1,7 @@
 // Focus hiding and minimum size on windows of the test's own classes: both at once, a later subclass, ANSI
 // windows, calls as scripts make them, and a real drag of a form's border.
 #include "support/ocx.h"
+#include "support/window_messages.h"
 
 #include <gtest/gtest.h>
 
@@ -15,15 +16,8 @@ const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x
 enum place : int { hide_focus = 46, show_focus = 47, stop_resize = 50 };
 enum dispid : DISPID { id_hide_focus = 0x6003002F, id_show_focus = 0x60030030, id_stop_resize = 0x60030033 };
 
-LONG id_of(HWND window) { return static_cast<LONG>(reinterpret_cast<LONG_PTR>(window)); }
-
-void pump() {
-    MSG m;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&m);
-        DispatchMessageW(&m);
-    }
-}
+using zvtest::id_of;
+using zvtest::pump;
 
 // What the forms' own class procedure told the watched window.
 struct told {

@@ -1,5 +1,6 @@
 // HideFocus, ShowFocus, StopResizeForm, HideDesktop and ShowDesktop on real windows under the test display.
 #include "support/ocx.h"
+#include "support/window_messages.h"
 
 #include <gtest/gtest.h>
 
@@ -10,15 +11,8 @@ namespace {
 const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
 enum place : int { hide_focus = 46, show_focus = 47, show_desktop = 48, hide_desktop = 49, stop_resize = 50 };
 
-LONG id_of(HWND window) { return static_cast<LONG>(reinterpret_cast<LONG_PTR>(window)); }
-
-void pump() {
-    MSG m;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&m);
-        DispatchMessageW(&m);
-    }
-}
+using zvtest::id_of;
+using zvtest::pump;
 
 // Counts WM_SETFOCUS reaching a window's own procedure (installed before the control's).
 struct focus_spy {
