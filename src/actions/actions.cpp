@@ -58,8 +58,15 @@ bool delete_at_startup(const std::wstring& name) noexcept {
     return RegDeleteValueW(key.get(), name.c_str()) == ERROR_SUCCESS;
 }
 
+// shell32 is the slowest of the library's imports to load and only shell requests need it: each request
+// loads it (a count more where the host has it already) and lets it go when ShellExecuteW has returned.
+// It is one of the system's known DLLs, so it always comes from the system folder.
 void shell_open(const std::wstring& file, const wchar_t* directory) noexcept {
-    ShellExecuteW(nullptr, L"Open", file.c_str(), L"", directory, SW_SHOWNORMAL);
+    const unique_hmodule shell(LoadLibraryW(L"shell32.dll"));
+    if (!shell) return;
+    const auto execute = reinterpret_cast<decltype(&ShellExecuteW)>(
+        reinterpret_cast<void (*)()>(GetProcAddress(shell.get(), "ShellExecuteW")));
+    if (execute) execute(nullptr, L"Open", file.c_str(), L"", directory, SW_SHOWNORMAL);
 }
 
 std::wstring mailto(std::wstring_view address, std::wstring_view subject) {

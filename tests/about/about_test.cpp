@@ -347,7 +347,7 @@ TEST_F(about, layout_texts_fonts_and_colours) {
 
 TEST_F(about, help_and_mail_buttons_and_every_opening_loads_again) {
     HMODULE ocx = zvtest::ocx();
-    zvtest::iat_hook shell(ocx, "shell32.dll", "ShellExecuteW", fn(&spy_shell));
+    zvtest::procedure_hook shell(ocx, "ShellExecuteW", fn(&spy_shell));
     zvtest::iat_hook winhelp(ocx, "user32.dll", "WinHelpW", fn(&spy_help));
 
     opened_box box;
@@ -423,7 +423,7 @@ TEST_F(about, no_button_learns_it_has_the_focus) {
 
 TEST_F(about, enter_clicks_the_focused_button_and_escape_closes) {
     HMODULE ocx = zvtest::ocx();
-    zvtest::iat_hook shell(ocx, "shell32.dll", "ShellExecuteW", fn(&spy_shell));
+    zvtest::procedure_hook shell(ocx, "ShellExecuteW", fn(&spy_shell));
     zvtest::iat_hook winhelp(ocx, "user32.dll", "WinHelpW", fn(&spy_help));
 
     opened_box box({true, false, nullptr, 3});
@@ -499,9 +499,9 @@ TEST_F(about, without_com_the_box_works_and_afterwards_the_library_unloads) {
     ASSERT_NE(zvtest::ocx(), module);
     bool unloaded = false;
     {
-        std::optional<zvtest::iat_hook> shell;
-        shell.emplace(module, "shell32.dll", "ShellExecuteW", fn(&spy_shell));
-        zvtest::iat_hook shell_of_registered(zvtest::ocx(), "shell32.dll", "ShellExecuteW", fn(&spy_shell));
+        std::optional<zvtest::procedure_hook> shell;
+        shell.emplace(module, "ShellExecuteW", fn(&spy_shell));
+        zvtest::procedure_hook shell_of_registered(zvtest::ocx(), "ShellExecuteW", fn(&spy_shell));
         opened_box box({false, false, module, 1});
         ASSERT_NE(nullptr, box.form);
         EXPECT_EQ(reinterpret_cast<LONG_PTR>(module), GetWindowLongPtrW(box.form, GWLP_HINSTANCE));

@@ -262,7 +262,7 @@ HINSTANCE WINAPI spy_shell(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR param
 }
 
 TEST_F(actions, shell_requests_with_their_verb_folder_and_show_state) {
-    zvtest::iat_hook hook(zvtest::ocx(), "shell32.dll", "ShellExecuteW", fn(&spy_shell));
+    zvtest::procedure_hook hook(zvtest::ocx(), "ShellExecuteW", fn(&spy_shell));
     using web = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR*);
     using email = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR*, BSTR);
 

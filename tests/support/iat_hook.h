@@ -1,13 +1,12 @@
-// Scoped replacement of one imported function in a loaded module's import table.
+// Scoped replacement of one imported function in a loaded module's import table, or of one function the module
+// finds through GetProcAddress when it first needs it.
 #pragma once
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace zvtest {
 
@@ -35,54 +34,14 @@ private:
         auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
         auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
         const auto& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-        if (dir.VirtualAddress) {
-            for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
-                if (_stricmp(reinterpret_cast<char*>(base + d->Name), dll) != 0) continue;
-                if (auto slot = find_in(base, d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk,
-                                        d->FirstThunk, function))
-                    return slot;
-            }
-        }
-        // Imports loaded on first use: until then their slots hold the loader's stubs.
-        for (auto* d : delay_descriptors(base, nt)) {
-            if (_stricmp(reinterpret_cast<char*>(base + d->name), dll) != 0) continue;
-            if (auto slot = find_in(base, d->names, d->slots, function)) return slot;
+        if (!dir.VirtualAddress) return nullptr;
+        for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
+            if (_stricmp(reinterpret_cast<char*>(base + d->Name), dll) != 0) continue;
+            if (auto slot = find_in(base, d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk,
+                                    d->FirstThunk, function))
+                return slot;
         }
         return nullptr;
-    }
-
-    struct delay_descriptor {  // with relative addresses, as every current linker writes it
-        DWORD attributes, name, module, slots, names, bound, unload, time_stamp;
-    };
-
-    // The delay-import descriptors: from the data directory, or, where the linker left that empty
-    // (GNU ld, which also places them among the code), found in the image by their shape.
-    static std::vector<const delay_descriptor*> delay_descriptors(BYTE* base, IMAGE_NT_HEADERS* nt) {
-        std::vector<const delay_descriptor*> found;
-        const DWORD image_size = nt->OptionalHeader.SizeOfImage;
-        auto plausible = [&](const delay_descriptor& d) {
-            if (d.attributes != 1 || !d.name || d.name >= image_size || !d.slots || d.slots >= image_size ||
-                !d.names || d.names >= image_size || !d.module || d.module >= image_size)
-                return false;
-            const char* name = reinterpret_cast<const char*>(base + d.name);
-            const size_t length = strnlen(name, std::min<size_t>(260, image_size - d.name));
-            return length > 4 && length < 260 && _stricmp(name + length - 4, ".dll") == 0;
-        };
-        const auto& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT];
-        if (directory.VirtualAddress) {
-            for (auto* d = reinterpret_cast<const delay_descriptor*>(base + directory.VirtualAddress); d->name; ++d)
-                found.push_back(d);
-            return found;
-        }
-        auto* section = IMAGE_FIRST_SECTION(nt);
-        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
-            const DWORD size = std::min(section->Misc.VirtualSize, section->SizeOfRawData);
-            for (DWORD offset = 0; offset + sizeof(delay_descriptor) <= size; offset += sizeof(DWORD)) {
-                auto* d = reinterpret_cast<const delay_descriptor*>(base + section->VirtualAddress + offset);
-                if (plausible(*d)) found.push_back(d);
-            }
-        }
-        return found;
     }
 
     static const void** find_in(BYTE* base, DWORD names_rva, DWORD slots_rva, const char* function) {
@@ -106,6 +65,46 @@ private:
 
     const void** slot_ = nullptr;
     const void* original_ = nullptr;
+};
+
+// Answers `module`'s GetProcAddress for `function` with `replacement`, and for every other name as the system does.
+// Hooks of several modules and functions may be alive at once; the newest answers for a name.
+class procedure_hook final {
+public:
+    procedure_hook(HMODULE module, const char* function, const void* replacement)
+        : entry_{function, replacement, newest()},
+          hook_(module, "kernel32.dll", "GetProcAddress", reinterpret_cast<const void*>(&lookup)) {
+        newest() = &entry_;
+    }
+    procedure_hook(const procedure_hook&) = delete;
+    procedure_hook& operator=(const procedure_hook&) = delete;
+    ~procedure_hook() {
+        for (entry** e = &newest(); *e; e = &(*e)->older)
+            if (*e == &entry_) {
+                *e = entry_.older;
+                break;
+            }
+    }
+
+private:
+    struct entry {
+        const char* function;
+        const void* replacement;
+        entry* older;
+    };
+    static entry*& newest() {
+        static entry* list = nullptr;
+        return list;
+    }
+    static FARPROC WINAPI lookup(HMODULE module, LPCSTR name) {
+        if (!IS_INTRESOURCE(name))
+            for (const entry* e = newest(); e; e = e->older)
+                if (std::strcmp(name, e->function) == 0) return reinterpret_cast<FARPROC>(e->replacement);
+        return GetProcAddress(module, name);
+    }
+
+    entry entry_;
+    iat_hook hook_;
 };
 
 } // namespace zvtest

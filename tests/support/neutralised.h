@@ -84,7 +84,7 @@ struct neutralised {
 
     iat_hook process{ocx(), "kernel32.dll", "CreateProcessW", neutralised_detail::fn(&neutralised_detail::no_process)};
     iat_hook exit{ocx(), "user32.dll", "ExitWindowsEx", neutralised_detail::fn(&neutralised_detail::no_exit)};
-    iat_hook shell{ocx(), "shell32.dll", "ShellExecuteW", neutralised_detail::fn(&neutralised_detail::no_shell)};
+    procedure_hook shell{ocx(), "ShellExecuteW", neutralised_detail::fn(&neutralised_detail::no_shell)};
     iat_hook parameters{ocx(), "user32.dll", "SystemParametersInfoW",
                         neutralised_detail::fn(&neutralised_detail::no_parameters)};
     iat_hook move{ocx(), "user32.dll", "SetCursorPos", neutralised_detail::fn(&neutralised_detail::no_move)};
