@@ -12,7 +12,7 @@
 #include <objbase.h>
 
 #include <array>
-#include <type_traits>
+#include <iterator>
 #include <vector>
 
 namespace zorvane {
@@ -63,7 +63,7 @@ BOOL CALLBACK collect_enabled(HWND window, LPARAM list) {
 // objects made there would live on another thread).
 bool thread_in_apartment() noexcept {
     using get_type = HRESULT(WINAPI*)(APTTYPE*, APTTYPEQUALIFIER*);
-    static const auto get = reinterpret_cast<get_type>(
+    const auto get = reinterpret_cast<get_type>(
         reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ole32.dll"), "CoGetApartmentType")));
     if (!get) return true;  // older systems: CoCreateInstance tells
     APTTYPE type{};
@@ -83,12 +83,27 @@ com_ptr<IDispatch> make_kelb() noexcept {
     return kelb;
 }
 
-thread_local about_form thread_form;
-static_assert(std::is_trivially_destructible_v<about_form>, "a thread's form object must not outlive the library");
+void unregister_form_class() noexcept { UnregisterClassW(form_class, module::instance()); }
 
-} // namespace
+BOOL CALLBACK find_form(HWND window, LPARAM found) {
+    wchar_t name[std::size(form_class) + 1] = {};
+    if (GetClassNameW(window, name, static_cast<int>(std::size(name))) && lstrcmpW(name, form_class) == 0 &&
+        reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE)) == module::instance()) {
+        *reinterpret_cast<bool*>(found) = true;
+        return FALSE;
+    }
+    return TRUE;
+}
 
-class about_form::opening final {
+// The thread's form is open while its window exists: from before the load handler until the modal loop ends.
+bool open_on_this_thread() noexcept {
+    bool found = false;
+    EnumThreadWindows(GetCurrentThreadId(), &find_form, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+// One showing of the form: the window, its elements, fonts, banner and Kelb.
+class opening final {
 public:
     opening();  // the form and its elements, loaded; throws when the window cannot be created
     opening(const opening&) = delete;
@@ -117,33 +132,15 @@ private:
     HWND previous_active_ = nullptr;
 };
 
-about_form& about_form::of_this_thread() noexcept { return thread_form; }
-
-void about_form::show_modal() {
-    if (open_) return;  // already open on this thread: its own modal loop is running
-    opening form;
-    struct forget {
-        opening*& open;
-        ~forget() { open = nullptr; }
-    } when_closed{open_};
-    open_ = &form;
-    form.run_load_handler();  // as a form's load event: before it is shown
-    form.run_modal();
-}
-
-void about_form::unregister_class() noexcept { UnregisterClassW(form_class, module::instance()); }
-
-about_form::opening::opening() {
-    static const ATOM registered = [] {
-        WNDCLASSW c{};
-        c.lpfnWndProc = &procedure;
-        c.hInstance = module::instance();
-        c.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-        c.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-        c.lpszClassName = form_class;
-        return RegisterClassW(&c);
-    }();
-    (void)registered;
+opening::opening() {
+    // Registered by the first opening after each load (later ones find it), unregistered at unload.
+    WNDCLASSW c{};
+    c.lpfnWndProc = &procedure;
+    c.hInstance = module::instance();
+    c.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    c.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+    c.lpszClassName = form_class;
+    if (RegisterClassW(&c)) module::at_unload(&unregister_form_class);
 
     HDC screen = GetDC(nullptr);
     dpi_x_ = GetDeviceCaps(screen, LOGPIXELSX);
@@ -167,12 +164,12 @@ about_form::opening::opening() {
     create_elements();
 }
 
-about_form::opening::~opening() {
+opening::~opening() {
     enable_others();
     if (window_) DestroyWindow(window_);
 }
 
-HFONT about_form::opening::make_font(const wchar_t* face, int hundredths_of_points, int weight) const noexcept {
+HFONT opening::make_font(const wchar_t* face, int hundredths_of_points, int weight) const noexcept {
     LOGFONTW font{};
     font.lfHeight = -MulDiv(hundredths_of_points, dpi_y_, 7200);
     font.lfWeight = weight;
@@ -182,7 +179,7 @@ HFONT about_form::opening::make_font(const wchar_t* face, int hundredths_of_poin
     return CreateFontIndirectW(&font);
 }
 
-void about_form::opening::create_elements() noexcept {
+void opening::create_elements() noexcept {
     // Created in tab order, which is also the order Tab walks.
     for (const auto& row : layout) {
         HWND element = CreateWindowExW(0, row.cls, row.text, row.style, MulDiv(row.left, dpi_x_, 1440),
@@ -194,13 +191,13 @@ void about_form::opening::create_elements() noexcept {
     }
 }
 
-HRESULT about_form::opening::call_kelb(DISPID member, VARIANT argument) noexcept {
+HRESULT opening::call_kelb(DISPID member, VARIANT argument) noexcept {
     if (!kelb_) return E_POINTER;
     DISPPARAMS params{&argument, nullptr, 1, 0};
     return kelb_->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
 }
 
-void about_form::opening::run_load_handler() noexcept {
+void opening::run_load_handler() noexcept {
     // Each step on its own: a failure skips only that button.
     for (int id : {btn_mailto, btn_close, btn_help}) {
         VARIANT handle;
@@ -210,7 +207,7 @@ void about_form::opening::run_load_handler() noexcept {
     }
 }
 
-void about_form::opening::run_modal() noexcept {
+void opening::run_modal() noexcept {
     previous_active_ = GetActiveWindow();
     EnumThreadWindows(GetCurrentThreadId(), &collect_enabled, reinterpret_cast<LPARAM>(&disabled_));
     for (HWND w : disabled_)
@@ -233,18 +230,18 @@ void about_form::opening::run_modal() noexcept {
     if (message.message == WM_QUIT) PostQuitMessage(static_cast<int>(message.wParam));  // for the host's loop
 }
 
-void about_form::opening::enable_others() noexcept {
+void opening::enable_others() noexcept {
     for (HWND w : disabled_)
         if (w != window_ && IsWindow(w)) EnableWindow(w, TRUE);
     disabled_.clear();
 }
 
-void about_form::opening::close() noexcept {
+void opening::close() noexcept {
     enable_others();  // before the form goes, so that activation can return to them
     if (window_) DestroyWindow(window_);
 }
 
-void about_form::opening::click(int id) noexcept {
+void opening::click(int id) noexcept {
     switch (id) {
     case btn_close:
         close();
@@ -263,7 +260,7 @@ void about_form::opening::click(int id) noexcept {
     }
 }
 
-LRESULT CALLBACK about_form::opening::procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+LRESULT CALLBACK opening::procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
     if (message == WM_NCCREATE) {
         auto* form = static_cast<opening*>(reinterpret_cast<CREATESTRUCTW*>(l)->lpCreateParams);
         form->window_ = window;
@@ -274,7 +271,7 @@ LRESULT CALLBACK about_form::opening::procedure(HWND window, UINT message, WPARA
     return form->handle(window, message, w, l);
 }
 
-LRESULT about_form::opening::handle(HWND window, UINT message, WPARAM w, LPARAM l) {
+LRESULT opening::handle(HWND window, UINT message, WPARAM w, LPARAM l) {
     switch (message) {
     case WM_COMMAND:
         if (HIWORD(w) != BN_CLICKED) break;
@@ -323,6 +320,15 @@ LRESULT about_form::opening::handle(HWND window, UINT message, WPARAM w, LPARAM 
     }
     }
     return DefWindowProcW(window, message, w, l);
+}
+
+} // namespace
+
+void about_form::show_modal() {
+    if (open_on_this_thread()) return;  // its own modal loop is running
+    opening form;
+    form.run_load_handler();  // as a form's load event: before it is shown
+    form.run_modal();
 }
 
 } // namespace zorvane

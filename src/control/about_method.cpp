@@ -4,6 +4,6 @@
 
 namespace zorvane {
 
-void control::ShowAbout() { about_form::of_this_thread().show_modal(); }
+void control::ShowAbout() { about_form::show_modal(); }
 
 } // namespace zorvane

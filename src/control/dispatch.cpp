@@ -11,6 +11,7 @@
 #include "control/dispatch.h"
 
 #include "library/errors.h"
+#include "library/module.h"
 #include "library/raii.h"
 #include "library/text.h"
 #include "library/type_library.h"
@@ -111,6 +112,7 @@ const table& table_for(REFIID iid) {
     auto functions = describe_functions(info.get());
     auto* t = new table{iid, std::move(info), std::move(functions), tables.load(std::memory_order_relaxed)};
     tables.store(t, std::memory_order_release);
+    module::at_unload(&release_cache);  // a host may free the library without asking DllCanUnloadNow
     return *t;
 }
 

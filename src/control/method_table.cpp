@@ -32,70 +32,68 @@ const void* method() noexcept {
     return reinterpret_cast<const void*>(&bound<Member, C>::call);
 }
 
-// _Zorvane in interface order: the member that does the work and its failure convention.
-const void* const* method_entries() noexcept {
-    static const void* const entries[layout::method_count] = {
-        method<&control::WinShutDown, skip>(),
-        method<&control::WinRestart, skip>(),
-        method<&control::GetWindowsDir, skip>(),
-        method<&control::GetSystemDir, skip>(),
-        method<&control::GetTempDir, skip>(),
-        method<&control::CaptureHwnd, report>(),
-        method<&control::CaptureDesktop, report>(),
-        method<&control::ShowRegionalSettings, raise>(),
-        method<&control::ShowHardwareWizard, raise>(),
-        method<&control::ShowProgramsDialog, raise>(),
-        method<&control::ShowPowerProperties, raise>(),
-        method<&control::ShowDateTimeProperties, raise>(),
-        method<&control::ShowDisplayProperties, raise>(),
-        method<&control::ShowInternetProperties, raise>(),
-        method<&control::ShowThemesProperties, raise>(),
-        method<&control::ShowGameControllers, raise>(),
-        method<&control::ShowKeyboardProperties, raise>(),
-        method<&control::ShowModemProperties, raise>(),
-        method<&control::ShowMouseProperties, raise>(),
-        method<&control::ShowMultimediaProperties, raise>(),
-        method<&control::ShowNetworkProperties, raise>(),
-        method<&control::ShowPasswordProperties, raise>(),
-        method<&control::ShowSoundsProperties, raise>(),
-        method<&control::ShowSystemProperties, raise>(),
-        method<&control::ShowScanCam, raise>(),
-        method<&control::SetCursorPosition, raise>(),
-        method<&control::MouseDisable, raise>(),
-        method<&control::KeyboardDisable, raise>(),
-        method<&control::GetCursorPositionX, raise>(),
-        method<&control::GetCursorPositionY, raise>(),
-        method<&control::WindowsPlatform, raise>(),
-        method<&control::WindowsBuildNumber, raise>(),
-        method<&control::WindowsMajorVersion, raise>(),
-        method<&control::WindowsMinorVersion, raise>(),
-        method<&control::WindowsCSDVersion, raise>(),
-        method<&control::WindowsRegKey, raise>(),
-        method<&control::GetTotalMemory, raise>(),
-        method<&control::GetFreeMemory, raise>(),
-        method<&control::GetTotalVirtualMemory, raise>(),
-        method<&control::GetAvailableVirtualMemory, raise>(),
-        method<&control::ResolutionScreenX, raise>(),
-        method<&control::ResolutionScreenY, raise>(),
-        method<&control::GetProcessorType, raise>(),
-        method<&control::GetDriveLabel, raise>(),
-        method<&control::GetDriveSerialNo, raise>(),
-        method<&control::GetDriveFileSystem, raise>(),
-        method<&control::HideFocus, skip>(),
-        method<&control::ShowFocus, skip>(),
-        method<&control::ShowDesktop, skip>(),
-        method<&control::HideDesktop, skip>(),
-        method<&control::StopResizeForm, skip>(),
-        method<&control::MakePath, skip>(),
-        method<&control::SetWallpaper, raise>(),
-        method<&control::AddToStartup, skip>(),
-        method<&control::DeleteAtStartup, skip>(),
-        method<&control::ShellWeb, skip>(),
-        method<&control::ShellEmail, raise>(),
-        method<&control::ShowAbout, skip>(),
-    };
-    return entries;
-}
+// _Zorvane in interface order: the member that does the work and its failure convention. Tables at namespace
+// scope are filled when the library loads, without the runtime's once-only guard.
+const void* const method_entries[layout::method_count] = {
+    method<&control::WinShutDown, skip>(),
+    method<&control::WinRestart, skip>(),
+    method<&control::GetWindowsDir, skip>(),
+    method<&control::GetSystemDir, skip>(),
+    method<&control::GetTempDir, skip>(),
+    method<&control::CaptureHwnd, report>(),
+    method<&control::CaptureDesktop, report>(),
+    method<&control::ShowRegionalSettings, raise>(),
+    method<&control::ShowHardwareWizard, raise>(),
+    method<&control::ShowProgramsDialog, raise>(),
+    method<&control::ShowPowerProperties, raise>(),
+    method<&control::ShowDateTimeProperties, raise>(),
+    method<&control::ShowDisplayProperties, raise>(),
+    method<&control::ShowInternetProperties, raise>(),
+    method<&control::ShowThemesProperties, raise>(),
+    method<&control::ShowGameControllers, raise>(),
+    method<&control::ShowKeyboardProperties, raise>(),
+    method<&control::ShowModemProperties, raise>(),
+    method<&control::ShowMouseProperties, raise>(),
+    method<&control::ShowMultimediaProperties, raise>(),
+    method<&control::ShowNetworkProperties, raise>(),
+    method<&control::ShowPasswordProperties, raise>(),
+    method<&control::ShowSoundsProperties, raise>(),
+    method<&control::ShowSystemProperties, raise>(),
+    method<&control::ShowScanCam, raise>(),
+    method<&control::SetCursorPosition, raise>(),
+    method<&control::MouseDisable, raise>(),
+    method<&control::KeyboardDisable, raise>(),
+    method<&control::GetCursorPositionX, raise>(),
+    method<&control::GetCursorPositionY, raise>(),
+    method<&control::WindowsPlatform, raise>(),
+    method<&control::WindowsBuildNumber, raise>(),
+    method<&control::WindowsMajorVersion, raise>(),
+    method<&control::WindowsMinorVersion, raise>(),
+    method<&control::WindowsCSDVersion, raise>(),
+    method<&control::WindowsRegKey, raise>(),
+    method<&control::GetTotalMemory, raise>(),
+    method<&control::GetFreeMemory, raise>(),
+    method<&control::GetTotalVirtualMemory, raise>(),
+    method<&control::GetAvailableVirtualMemory, raise>(),
+    method<&control::ResolutionScreenX, raise>(),
+    method<&control::ResolutionScreenY, raise>(),
+    method<&control::GetProcessorType, raise>(),
+    method<&control::GetDriveLabel, raise>(),
+    method<&control::GetDriveSerialNo, raise>(),
+    method<&control::GetDriveFileSystem, raise>(),
+    method<&control::HideFocus, skip>(),
+    method<&control::ShowFocus, skip>(),
+    method<&control::ShowDesktop, skip>(),
+    method<&control::HideDesktop, skip>(),
+    method<&control::StopResizeForm, skip>(),
+    method<&control::MakePath, skip>(),
+    method<&control::SetWallpaper, raise>(),
+    method<&control::AddToStartup, skip>(),
+    method<&control::DeleteAtStartup, skip>(),
+    method<&control::ShellWeb, skip>(),
+    method<&control::ShellEmail, raise>(),
+    method<&control::ShowAbout, skip>(),
+};
 
 // IUnknown and IDispatch as the first seven entries of the dual table.
 HRESULT STDMETHODCALLTYPE query_interface(dual_face* self, REFIID iid, void** out) noexcept {
@@ -135,18 +133,16 @@ std::array<const void*, layout::vtable_entries> lay_out() noexcept {
     table[5] = reinterpret_cast<const void*>(&get_ids_of_names);
     table[6] = reinterpret_cast<const void*>(&invoke);
     for (unsigned i = 7; i < layout::first_method_entry; ++i) table[i] = reinterpret_cast<const void*>(&unused_entry);
-    const void* const* methods = method_entries();
-    for (unsigned i = 0; i < layout::method_count; ++i) table[layout::first_method_entry + i] = methods[i];
+    for (unsigned i = 0; i < layout::method_count; ++i) table[layout::first_method_entry + i] = method_entries[i];
     return table;
 }
 
 static_assert(layout::first_method_entry + layout::method_count == layout::vtable_entries);
 
+const std::array<const void*, layout::vtable_entries> dual_table = lay_out();
+
 } // namespace
 
-const void* const* dual_vtable() noexcept {
-    static const std::array<const void*, layout::vtable_entries> table = lay_out();
-    return table.data();
-}
+const void* const* dual_vtable() noexcept { return dual_table.data(); }
 
 } // namespace zorvane

@@ -16,6 +16,9 @@ namespace zorvane {
 namespace {
 
 const wchar_t face_class[] = L"ZorvaneLibFace";
+
+void unregister_face_class() noexcept { UnregisterClassW(face_class, module::instance()); }
+
 const wchar_t contents_stream[] = L"Contents";
 
 LONG pixels_of(LONG himetric, int dpi) noexcept { return MulDiv(himetric, dpi, 2540); }
@@ -292,15 +295,13 @@ HRESULT ole_object::activate(IOleClientSite* site, HWND parent, LPCRECT position
 }
 
 void ole_object::show_face_window(HWND parent, const RECT& position) noexcept {
-    static const ATOM registered = [] {
-        WNDCLASSW c{};
-        c.lpfnWndProc = &face_procedure;
-        c.hInstance = module::instance();
-        c.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-        c.lpszClassName = face_class;
-        return RegisterClassW(&c);
-    }();
-    (void)registered;
+    // Registered by the first face after each load (later ones find it), unregistered at unload.
+    WNDCLASSW c{};
+    c.lpfnWndProc = &face_procedure;
+    c.hInstance = module::instance();
+    c.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    c.lpszClassName = face_class;
+    if (RegisterClassW(&c)) module::at_unload(&unregister_face_class);
     const SIZE size = face_size();
     face_window_ = CreateWindowExW(0, face_class, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, position.left,
                                    position.top, size.cx, size.cy, parent, nullptr, module::instance(), nullptr);

@@ -1,11 +1,30 @@
-// The exports of the in-process server.
+// The entry point and the exports of the in-process server.
 #include "control/dispatch.h"
 #include "library/class_factory.h"
 #include "library/module.h"
+#include "library/runtime_state.h"
 #include "library/registration.h"
 #include "library/type_library.h"
 
 extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* reserved) {
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
+        zorvane::module::loaded(instance);
+        return zorvane::runtime_state::library_loaded();
+    case DLL_THREAD_DETACH:
+        zorvane::runtime_state::thread_ended();
+        break;
+    case DLL_PROCESS_DETACH:
+        // At process exit the other threads are gone and Windows takes everything back.
+        if (reserved) break;
+        zorvane::module::unloading();
+        zorvane::runtime_state::library_unloaded();
+        break;
+    }
+    return TRUE;
+}
 
 HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
     return zorvane::get_class_object(clsid, iid, out);

@@ -1,14 +1,19 @@
-// DllMain, the module's instance and its count of live objects and factory locks.
+// The module's instance, its count of live objects and factory locks, and its cleanups at unload.
 #include "library/module.h"
 
-#include "about/about_form.h"
-
 #include <atomic>
+#include <cstdlib>
 
 namespace zorvane::module {
 namespace {
 HINSTANCE the_instance = nullptr;
 std::atomic<long> users{0};
+
+// Constant-initialised: nothing here may need the C++ runtime's once-only initialisation, whose thread
+// support would itself stay behind after an unload.
+using cleanup_function = void (*)();
+constexpr int cleanup_capacity = 8;
+std::atomic<cleanup_function> cleanups[cleanup_capacity] = {};
 } // namespace
 
 HINSTANCE instance() noexcept { return the_instance; }
@@ -30,14 +35,19 @@ void add_ref() noexcept { ++users; }
 void release() noexcept { --users; }
 bool in_use() noexcept { return users.load() != 0; }
 
-} // namespace zorvane::module
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* reserved) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        zorvane::module::the_instance = instance;
-        DisableThreadLibraryCalls(instance);
+void at_unload(cleanup_function cleanup) noexcept {
+    for (auto& slot : cleanups) {
+        cleanup_function seen = nullptr;
+        if (slot.compare_exchange_strong(seen, cleanup) || seen == cleanup) return;
     }
-    // Unloaded by FreeLibrary (not at process exit): window classes are not unregistered for us.
-    if (reason == DLL_PROCESS_DETACH && !reserved) zorvane::about_form::unregister_class();
-    return TRUE;
+    std::abort();  // more kinds of cleanup than the table holds: raise cleanup_capacity
 }
+
+void loaded(HINSTANCE instance) noexcept { the_instance = instance; }
+
+void unloading() noexcept {
+    for (int i = cleanup_capacity - 1; i >= 0; --i)
+        if (cleanup_function cleanup = cleanups[i].exchange(nullptr)) cleanup();
+}
+
+} // namespace zorvane::module

@@ -1,4 +1,5 @@
-// The DLL itself: its instance, its file name, and the count of live objects and factory locks.
+// The DLL itself: its instance, its file name, the count of live objects and factory locks, and what it
+// gives back when it is unloaded.
 #pragma once
 
 #include <windows.h>
@@ -23,5 +24,14 @@ public:
     count& operator=(const count&) = default;
     ~count() { release(); }
 };
+
+// Runs `cleanup` when FreeLibrary unloads the library (not at process exit, when Windows takes everything
+// back), newest first. Registering a function again does nothing. Cleanups run under the loader lock: they
+// only give back what the library took (window classes, references it holds), and load nothing.
+void at_unload(void (*cleanup)()) noexcept;
+
+// For the DLL's entry point.
+void loaded(HINSTANCE instance) noexcept;
+void unloading() noexcept;
 
 } // namespace zorvane::module

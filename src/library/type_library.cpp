@@ -15,7 +15,10 @@ com_ptr<ITypeLib> loaded;
 
 com_ptr<ITypeLib> get() {
     std::lock_guard guard(lock);
-    if (!loaded) check(LoadTypeLibEx(module::file_name().c_str(), REGKIND_NONE, loaded.put()));
+    if (!loaded) {
+        check(LoadTypeLibEx(module::file_name().c_str(), REGKIND_NONE, loaded.put()));
+        module::at_unload(&release);  // a host may free the library without asking DllCanUnloadNow
+    }
     return loaded;
 }
 

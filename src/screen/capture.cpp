@@ -17,9 +17,8 @@ namespace {
 using set_thread_dpi_awareness = void*(WINAPI*)(void*);
 
 set_thread_dpi_awareness dpi_function() noexcept {
-    static const auto function = reinterpret_cast<set_thread_dpi_awareness>(reinterpret_cast<void (*)()>(
+    return reinterpret_cast<set_thread_dpi_awareness>(reinterpret_cast<void (*)()>(
         GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext")));
-    return function;
 }
 
 // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2 and, before Windows 10 1703, PER_MONITOR_AWARE.

@@ -1,4 +1,5 @@
 // The control as containers use it: a recording site of our own, and the system's own ATL container.
+#include "support/client_site.h"
 #include "support/ocx.h"
 
 #include <gtest/gtest.h>
@@ -20,94 +21,6 @@ T* query(IUnknown* object, REFIID iid) {
     T* out = nullptr;
     return SUCCEEDED(object->QueryInterface(iid, reinterpret_cast<void**>(&out))) ? out : nullptr;
 }
-
-// A client site that answers the ambient UserMode and hosts in place in a window of its own.
-class site final : public IOleClientSite, public IOleInPlaceSite, public IDispatch {
-public:
-    bool user_mode = true;
-    HWND window = nullptr;
-    int activated = 0, deactivated = 0;
-    RECT position_change{};
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite))
-            *out = static_cast<IOleClientSite*>(this);
-        else if (IsEqualIID(iid, IID_IOleInPlaceSite) || IsEqualIID(iid, IID_IOleWindow))
-            *out = static_cast<IOleInPlaceSite*>(this);
-        else if (IsEqualIID(iid, IID_IDispatch))
-            *out = static_cast<IDispatch*>(this);
-        else {
-            *out = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
-    ULONG STDMETHODCALLTYPE Release() override { return --references; }
-    ULONG references = 1;
-
-    HRESULT STDMETHODCALLTYPE SaveObject() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker** m) override {
-        *m = nullptr;
-        return E_FAIL;
-    }
-    HRESULT STDMETHODCALLTYPE GetContainer(IOleContainer** c) override {
-        *c = nullptr;
-        return E_NOINTERFACE;
-    }
-    HRESULT STDMETHODCALLTYPE ShowObject() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnShowWindow(BOOL) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { return E_NOTIMPL; }
-
-    HRESULT STDMETHODCALLTYPE GetWindow(HWND* w) override {
-        *w = window;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE CanInPlaceActivate() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnInPlaceActivate() override {
-        ++activated;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnUIActivate() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE GetWindowContext(IOleInPlaceFrame** f, IOleInPlaceUIWindow** d, LPRECT position,
-                                               LPRECT clip, LPOLEINPLACEFRAMEINFO) override {
-        *f = nullptr;
-        *d = nullptr;
-        SetRect(position, 10, 20, 500, 400);
-        *clip = *position;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Scroll(SIZE) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnUIDeactivate(BOOL) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnInPlaceDeactivate() override {
-        ++deactivated;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE DiscardUndoState() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE DeactivateAndUndo() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnPosRectChange(LPCRECT r) override {
-        position_change = *r;
-        return S_OK;
-    }
-
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
-        *n = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return DISP_E_UNKNOWNNAME;
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
-                                     UINT*) override {
-        if (id != DISPID_AMBIENT_USERMODE || !result) return DISP_E_MEMBERNOTFOUND;
-        V_VT(result) = VT_BOOL;
-        V_BOOL(result) = user_mode ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
-    }
-};
 
 // A property bag that keeps what it is given.
 class bag final : public IPropertyBag {
@@ -156,7 +69,7 @@ struct container : ::testing::Test {
     }
     IUnknown* control = nullptr;
     IOleObject* ole = nullptr;
-    site host;
+    zvtest::client_site host;
 };
 
 TEST_F(container, fixed_extent_and_misc_status) {
