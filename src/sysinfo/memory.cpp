@@ -9,13 +9,18 @@
 namespace zorvane::sysinfo {
 
 MEMORYSTATUSEX read_memory() noexcept {
-    MEMORYSTATUSEX status{};
-    status.dwLength = sizeof(status);
-    if (!GlobalMemoryStatusEx(&status)) {
-        status = MEMORYSTATUSEX{};
+    // A reading without the total of physical memory is none: Wine hands a thread that asks while another
+    // thread's first reading is still being made a copy of its empty cache. Asked again once that one is done.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        MEMORYSTATUSEX status{};
         status.dwLength = sizeof(status);
+        if (!GlobalMemoryStatusEx(&status)) break;
+        if (status.ullTotalPhys != 0) return status;
+        Sleep(1);
     }
-    return status;
+    MEMORYSTATUSEX none{};
+    none.dwLength = sizeof(none);
+    return none;
 }
 
 LONG saturated(DWORDLONG bytes) noexcept {
