@@ -9,7 +9,7 @@ route=${ZV_WINE32_ROUTE:-auto}
 
 none() { printf 'none\n%s\n' "$1"; exit 0; }
 
-[ -x /usr/lib/wine/wine ] || none "32-bit Wine is not installed (scripts/bootstrap.sh installs it)"
+[ -x /usr/lib/wine/wine ] || none "32-bit Wine is not installed: scripts/bootstrap.sh installs it"
 
 case "$route" in
   auto | native)
@@ -26,18 +26,18 @@ case "$route" in
 esac
 
 if ! error=$(unshare --user --map-root-user --mount true 2>&1); then
-  none "user namespaces are refused here (${error:-unshare failed})"
+  none "user namespaces are refused here: ${error:-unshare failed}"
 fi
 if ! printf '6.7\n%s\n' "$(uname -r)" | sort -V -C; then
-  none "Linux $(uname -r) cannot mount binfmt_misc in a user namespace (6.7 or newer can)"
+  none "Linux $(uname -r) is older than 6.7, the first that mounts binfmt_misc in a user namespace"
 fi
 if ! error=$(unshare --user --map-root-user --mount \
                mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>&1); then
-  none "binfmt_misc cannot be mounted in a user namespace (${error:-mount failed})"
+  none "binfmt_misc cannot be mounted in a user namespace: ${error:-mount failed}"
 fi
 log=$here/../build/qemu/fetch.log
 mkdir -p "$(dirname "$log")"
 if ! "$here/fetch_qemu.sh" >"$log" 2>&1; then
-  none "qemu-user 10 could not be fetched from bookworm-backports (build/qemu/fetch.log says why)"
+  none "qemu-user 10 could not be fetched from bookworm-backports, see build/qemu/fetch.log"
 fi
 printf 'qemu\n%s\n' "$reason"
