@@ -2,5 +2,4 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(ZV_TRIPLET i686-w64-mingw32)
-set(ZV_WINE_ARCH win32)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

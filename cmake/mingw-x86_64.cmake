@@ -2,5 +2,4 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 set(ZV_TRIPLET x86_64-w64-mingw32)
-set(ZV_WINE_ARCH win64)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -2,15 +2,18 @@
 # Installs what is missing, builds both architectures and runs the call-cost and capture benchmarks of
 # each in a throwaway Wine prefix with its own X server.
 #   usage: scripts/bench.sh [calls per round] [captures per round]
+# The 32-bit build runs inside scripts/with_wine32.sh: by qemu-user, its timings are the emulator's.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
+[ -n "${ZV_WINE32_ARCH:-}" ] || exec scripts/with_wine32.sh scripts/bench.sh "$@"
 root=$PWD
 calls=${1:-200000} captures=${2:-40}
 for preset in i686 x86_64; do
-  arch=win32; [ "$preset" = x86_64 ] && arch=win64
-  if [ "$arch" = win32 ] && ! scripts/wine32_works.sh; then
-    echo "bench: this machine cannot run 32-bit programs; 32-bit measurements skipped"
+  arch=win64
+  [ "$preset" = i686 ] && arch=$ZV_WINE32_ARCH
+  if [ "$arch" = none ]; then
+    echo "bench: no 32-bit program runs here; 32-bit measurements skipped"
     echo
     continue
   fi

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the OCX, registers it in a private Wine prefix and runs examples/demo.vbs:
-# the 32-bit OCX under 32-bit cscript, or the 64-bit pair where this machine cannot run 32-bit programs.
+# the 32-bit OCX under 32-bit cscript (inside scripts/with_wine32.sh), or the 64-bit pair where no 32-bit
+# program runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
-preset=i686 arch=win32
-if ! scripts/wine32_works.sh; then
-  echo "demo: this machine cannot run 32-bit programs; running the 64-bit OCX instead" >&2
+[ -n "${ZV_WINE32_ARCH:-}" ] || exec scripts/with_wine32.sh scripts/demo.sh "$@"
+preset=i686 arch=$ZV_WINE32_ARCH
+if [ "$arch" = none ]; then
+  echo "demo: no 32-bit program runs here; running the 64-bit OCX instead" >&2
   preset=x86_64 arch=win64
 fi
 cmake --preset "$preset" >/dev/null

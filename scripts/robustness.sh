@@ -3,18 +3,23 @@
 # the seeded IDispatch fuzzer, then the soak of every harmless method.
 #
 #   scripts/robustness.sh [preset] [fuzz calls] [soak calls per method] [seed]
-#   defaults: i686 1000000 10000 1; a count of 0 skips that suite. Builds the preset's OCX and programs first.
+#   defaults: i686 1000000 10000 1; a count of 0 skips that suite. Builds the preset's OCX and programs first;
+#   the 32-bit build runs inside scripts/with_wine32.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset=${1:-i686}
 fuzz_calls=${2:-1000000}
 soak_calls=${3:-10000}
 seed=${4:-1}
-if [ "$preset" = i686 ] && ! scripts/wine32_works.sh; then
-  echo "This machine cannot run 32-bit programs: running the 64-bit build instead" >&2
-  preset=x86_64
+arch=win64
+if [ "$preset" = i686 ]; then
+  [ -n "${ZV_WINE32_ARCH:-}" ] || exec scripts/with_wine32.sh scripts/robustness.sh "$@"
+  arch=$ZV_WINE32_ARCH
+  if [ "$arch" = none ]; then
+    echo "No 32-bit program runs here: running the 64-bit build instead" >&2
+    preset=x86_64 arch=win64
+  fi
 fi
-if [ "$preset" = x86_64 ]; then arch=win64; else arch=win32; fi
 build=build/$preset
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" --target zorvane zorvane_fuzz zorvane_soak >/dev/null

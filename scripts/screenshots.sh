@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Takes the documentation's screenshots under a private Xvfb: the design-time face (and the About box),
-# written by the tests themselves, converted to PNG into docs/. Uses the 32-bit build, or the 64-bit one
-# where this machine cannot run 32-bit programs.
+# written by the tests themselves, converted to PNG into docs/. Uses the 32-bit build (inside
+# scripts/with_wine32.sh), or the 64-bit one where no 32-bit program runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
-preset=i686 arch=win32
-if ! scripts/wine32_works.sh; then preset=x86_64 arch=win64; fi
+[ -n "${ZV_WINE32_ARCH:-}" ] || exec scripts/with_wine32.sh scripts/screenshots.sh "$@"
+preset=i686 arch=$ZV_WINE32_ARCH
+if [ "$arch" = none ]; then preset=x86_64 arch=win64; fi
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset"
 root=$PWD

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Makes, starts and removes the throwaway Wine prefix of a build or test run.
 #
-#   test_prefix.sh make <wine-dir> <win32|win64>           fresh prefix from the template
-#   test_prefix.sh up <wine-dir> <win32|win64> [--xvfb] [--register file.ocx]...
+#   test_prefix.sh make <wine-dir> <arch>     fresh prefix from the template
+#   test_prefix.sh up <wine-dir> <arch> [--xvfb] [--register file.ocx]...
 #        fresh prefix, persistent wineserver, optional private Xvfb, registered servers
-#   test_prefix.sh down <wine-dir> <win32|win64>            stop what `up` started, remove the prefix
+#   test_prefix.sh down <wine-dir> <arch>     stop what `up` started, remove the prefix
+# <arch> as for wine_run.sh: win32 makes a 32-bit prefix, win64 and wow64 a 64-bit one; servers are registered
+# by programs of its bitness.
 #
 # Only the wineserver of <wine-dir>/prefix and the Xvfb whose PID `up` recorded are ever stopped.
 set -euo pipefail
@@ -15,12 +17,12 @@ wine_dir=${2:?wine directory}
 mkdir -p "$wine_dir"
 wine_dir=$(cd "$wine_dir" && pwd)
 arch=${3:-win32}
-export WINEARCH="$arch" WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
-if [ "$arch" = win64 ]; then
-  loader=/usr/lib/wine/wine64 server=/usr/lib/wine/wineserver64
+if [ "$arch" = win32 ]; then
+  WINEARCH=win32 loader=/usr/lib/wine/wine server=/usr/lib/wine/wineserver32
 else
-  loader=/usr/lib/wine/wine server=/usr/lib/wine/wineserver32
+  WINEARCH=win64 loader=/usr/lib/wine/wine64 server=/usr/lib/wine/wineserver64
 fi
+export WINEARCH WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
 
 winepath_of() { # <unix path>: the same file as Wine's Z: drive names it
   local path
@@ -36,7 +38,7 @@ stop_server() { # <prefix>
 
 # The template: booted once per wine-dir, with fonts and an X11 driver that needs no window manager.
 make_template() {
-  local template="$wine_dir/template-$arch"
+  local template="$wine_dir/template-$WINEARCH"
   [ -f "$template/.ready" ] && return 0
   rm -rf "$template"
   mkdir -p "$template"
@@ -58,7 +60,7 @@ make_prefix() {
     make_template
     stop_server "$wine_dir/prefix"
     rm -rf "$wine_dir/prefix"
-    cp -a "$wine_dir/template-$arch" "$wine_dir/prefix"
+    cp -a "$wine_dir/template-$WINEARCH" "$wine_dir/prefix"
   ) 9>"$wine_dir/.lock"
 }
 
@@ -109,7 +111,7 @@ case "$cmd" in
     rm -rf "$wine_dir/prefix"
     ;;
   *)
-    echo "usage: $0 make|up|down <wine-dir> [win32|win64] ..." >&2
+    echo "usage: $0 make|up|down <wine-dir> [win32|win64|wow64] ..." >&2
     exit 2
     ;;
 esac

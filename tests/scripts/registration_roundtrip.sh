@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Registration leaves the registry as it found it: regsvr32 and regsvr32 /u, twice and once, /u alone, and
 # the per-user /n /i:user pair, compared with exports of the classes keys taken before.
-#   usage: registration_roundtrip.sh <wine-dir> <win32|win64> <ocx>
+#   usage: registration_roundtrip.sh <wine-dir> <win32|win64|wow64> <ocx>
 set -uo pipefail
 dir=$1 arch=$2 ocx=$3
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -13,8 +13,18 @@ dir=$(cd "$dir" && pwd)
 ocx_win=$(p=$(cd "$(dirname "$ocx")" && pwd)/$(basename "$ocx"); printf 'Z:%s' "${p//\//\\}")
 run() { "$scripts/wine_run.sh" "$arch" "$dir" "$@" 2>/dev/null; }
 
-keys=('HKEY_LOCAL_MACHINE\Software\Classes' 'HKEY_CURRENT_USER\Software\Classes')
-[ "$arch" = win64 ] && keys+=('HKEY_LOCAL_MACHINE\Software\Wow6432Node\Classes')
+machine='HKEY_LOCAL_MACHINE\Software\Classes'
+machine32='HKEY_LOCAL_MACHINE\Software\Wow6432Node\Classes'
+user='HKEY_CURRENT_USER\Software\Classes'
+# In a 64-bit prefix the 64-bit regedit exports both views of the machine's classes. The OCX registers its class,
+# type library and interface into its own view (a 32-bit OCX: the 32-bit one) and its ProgID into the key both
+# views share; the other view must not get the class.
+keys=("$machine" "$user")
+exporter=$arch own=$machine other=""
+case "$arch" in
+  win64) keys+=("$machine32"); other=$machine32 ;;
+  wow64) keys+=("$machine32"); exporter=win64 own=$machine32 other=$machine ;;
+esac
 
 # One text of every classes key, UTF-8 with Unix line ends; a key that does not exist is one line saying so
 # (a fresh prefix has no HKEY_CURRENT_USER\Software\Classes). Nothing is filtered out.
@@ -22,7 +32,7 @@ snapshot() { # <name>
   local out="$dir/$1.reg" i
   for i in "${!keys[@]}"; do
     rm -f "$dir/export$i.reg"
-    run regedit /E "Z:${dir//\//\\}\\export$i.reg" "${keys[$i]}" >/dev/null &
+    "$scripts/wine_run.sh" "$exporter" "$dir" regedit /E "Z:${dir//\//\\}\\export$i.reg" "${keys[$i]}" >/dev/null 2>&1 &
   done
   wait
   : >"$out"
@@ -65,21 +75,18 @@ has() { # <name> <text>: a line added since before
 clsid='{BFEF386B-ED41-4B26-B302-B4C3054E25C5}'
 libid='{12847F97-5E0C-4024-AA7C-E7855C072FC0}'
 iid='{8003362E-8DF0-4FC8-B2BB-2FB0202A52A3}'
-machine='HKEY_LOCAL_MACHINE\Software\Classes'
-user='HKEY_CURRENT_USER\Software\Classes'
 
 snapshot before
 grep -qiF "$clsid" "$dir/before.reg" && fail "the fresh prefix already knows the class"
 
 regsvr32 "regsvr32 /s" 0 /s
 snapshot registered
-has registered "[$machine\\CLSID\\$clsid\\InprocServer32]"
+has registered "[$own\\CLSID\\$clsid\\InprocServer32]"
 has registered "[$machine\\ZorvaneLib.Zorvane\\CLSID]"
-has registered "[$machine\\TypeLib\\$libid\\1.0]"
-has registered "[$machine\\Interface\\$iid]"
-if [ "$arch" = win64 ]; then
-  grep -qiF "Wow6432Node\\Classes\\CLSID\\$clsid" "$dir/registered.reg" &&
-    fail "the 64-bit OCX wrote into the 32-bit view"
+has registered "[$own\\TypeLib\\$libid\\1.0]"
+has registered "[$own\\Interface\\$iid]"
+if [ -n "$other" ] && grep -qiF "[$other\\CLSID\\$clsid" "$dir/registered.reg"; then
+  fail "the class was registered into the other view ($other)"
 fi
 regsvr32 "regsvr32 /u /s" 0 /u /s
 snapshot unregistered
@@ -103,7 +110,7 @@ regsvr32 "regsvr32 /n /i:user" 0 /s /n /i:user
 snapshot per_user
 has per_user "[$user\\CLSID\\$clsid\\InprocServer32]"
 has per_user "[$user\\ZorvaneLib.Zorvane\\CLSID]"
-grep -qiF "[$machine\\CLSID\\$clsid" "$dir/per_user.reg" && fail "the per-user registration wrote into the machine's classes"
+grep -qiF "[$own\\CLSID\\$clsid" "$dir/per_user.reg" && fail "the per-user registration wrote into the machine's classes"
 regsvr32 "regsvr32 /u /n /i:user" 0 /u /s /n /i:user
 snapshot per_user_removed
 same_as_before "per-user registered and unregistered" per_user_removed

@@ -55,10 +55,11 @@ struct queries : zvtest::control_fixture {
 
 const wchar_t current_version[] = L"Software\\Microsoft\\Windows\\CurrentVersion";
 
+// The value lives in the system's own (64-bit) view, which the control reads from a 32-bit host as well.
 void set_product_key(DWORD type, const void* data, DWORD size) {
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, current_version, 0, nullptr, 0, KEY_SET_VALUE,
-                                             nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, current_version, 0, nullptr, 0,
+                                             KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr));
     ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"ProductKey", 0, type, static_cast<const BYTE*>(data), size));
     RegCloseKey(key);
 }
@@ -67,7 +68,13 @@ void set_product_key(const std::wstring& text, bool with_nul = true) {
     set_product_key(REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + (with_nul ? 1 : 0)) * sizeof(wchar_t)));
 }
 
-void delete_product_key() { RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, current_version, L"ProductKey"); }
+void delete_product_key() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, current_version, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueW(key, L"ProductKey");
+    RegCloseKey(key);
+}
 
 struct registry_spy {
     REGSAM access = 0;
