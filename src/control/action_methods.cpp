@@ -59,17 +59,17 @@ void control::DeleteAtStartup(BSTR ProgName, VARIANT* result) {
     set_bool(result, actions::delete_at_startup(std::wstring(text_of(ProgName))));
 }
 
-void control::ShellWeb(BSTR* WebAddress) { actions::shell_open(std::wstring(text_of(*WebAddress)), L"c:\\"); }
+void control::ShellWeb(const BSTR* WebAddress) { actions::shell_open(std::wstring(text_of(*WebAddress)), L"c:\\"); }
 
-void control::ShellEmail(BSTR* MailAddress, BSTR SubjectMail) {
+void control::ShellEmail(const BSTR* MailAddress, BSTR SubjectMail) {
     actions::shell_open(actions::mailto(text_of(*MailAddress), text_of(SubjectMail)), L"");
 }
 
-void control::SetWallpaper(BSTR* BMPFileName) { actions::set_wallpaper(std::wstring(text_of(*BMPFileName))); }
+void control::SetWallpaper(const BSTR* BMPFileName) { actions::set_wallpaper(std::wstring(text_of(*BMPFileName))); }
 
 void control::MakePath(BSTR Path) { actions::make_path(text_of(Path)); }
 
-void control::SetCursorPosition(VARIANT* X, BSTR* Y) {
+void control::SetCursorPosition(const VARIANT* X, const BSTR* Y) {
     // Y is converted first: when both are bad, its error is the one the caller sees.
     VARIANT y_text;
     V_VT(&y_text) = VT_BSTR;

@@ -37,7 +37,7 @@ void conclude_capture(unique_hbitmap bitmap, BSTR file_name, IPictureDisp** resu
 
 } // namespace
 
-void control::CaptureHwnd(LONG* ControlHwnd, BSTR FileName, IPictureDisp** result) {
+void control::CaptureHwnd(const LONG* ControlHwnd, BSTR FileName, IPictureDisp** result) {
     *result = nullptr;
     conclude_capture(capture_window_rect(window_of(*ControlHwnd)), FileName, result);
 }

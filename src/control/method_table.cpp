@@ -7,6 +7,7 @@
 #include "zorvane_idl.h"
 
 #include <array>
+#include <type_traits>
 
 namespace zorvane {
 namespace {
@@ -15,12 +16,25 @@ constexpr auto report = convention::report;
 constexpr auto skip = convention::skip;
 constexpr auto raise = convention::raise;
 
+// A writable pointer is a result, and only the last parameter is one: inputs passed by reference are read-only,
+// so that Invoke may hand a method the caller's own values.
+template <typename... Args>
+constexpr bool inputs_read_only() {
+    constexpr bool writable[] = {
+        (std::is_pointer_v<Args> && !std::is_same_v<Args, BSTR> && !std::is_const_v<std::remove_pointer_t<Args>>)...,
+        false};
+    for (size_t i = 0; i + 1 < sizeof...(Args); ++i)
+        if (writable[i]) return false;
+    return true;
+}
+
 // The entry point of one method: checks pointers, calls the member, applies its convention.
 template <auto Member, convention C>
 struct bound;
 
 template <typename... Args, void (control::*Member)(Args...), convention C>
 struct bound<Member, C> {
+    static_assert(inputs_read_only<Args...>(), "inputs passed by reference must point to const");
     static HRESULT STDMETHODCALLTYPE call(dual_face* self, Args... args) noexcept {
         if ((is_null_pointer(args) || ...)) return raise_error(failure{0, L"Invalid pointer", E_POINTER});
         return run(C, [&] { (self->owner->*Member)(args...); });

@@ -39,23 +39,23 @@ void control::GetAvailableVirtualMemory(BSTR* result) {
     *result = make_bstr(sysinfo::kilobytes_text(memory_reading().ullAvailVirtual));
 }
 
-void control::get_volume_info(BSTR* path_drive) {
+void control::get_volume_info(const BSTR* path_drive) {
     // The path goes to the system as it is and comes back to the caller untouched.
     const std::wstring root(text_of(*path_drive));
     sysinfo::get_volume_info(root.c_str(), drive_label_, drive_serial_, drive_file_system_);
 }
 
-void control::GetDriveLabel(BSTR* PathDrive, BSTR* result) {
+void control::GetDriveLabel(const BSTR* PathDrive, BSTR* result) {
     get_volume_info(PathDrive);
     *result = make_bstr(drive_label_);
 }
 
-void control::GetDriveSerialNo(BSTR* PathDrive, BSTR* result) {
+void control::GetDriveSerialNo(const BSTR* PathDrive, BSTR* result) {
     get_volume_info(PathDrive);
     *result = make_bstr(drive_serial_);
 }
 
-void control::GetDriveFileSystem(BSTR* PathDrive, BSTR* result) {
+void control::GetDriveFileSystem(const BSTR* PathDrive, BSTR* result) {
     get_volume_info(PathDrive);
     *result = make_bstr(drive_file_system_);
 }

@@ -40,13 +40,15 @@ public:
 
     IUnknown* identity() noexcept { return reinterpret_cast<IUnknown*>(&dual_); }
 
-    // _Zorvane, in interface order; bound to the table of functions in method_table.cpp.
+    // _Zorvane, in interface order; bound to the table of functions in method_table.cpp. Inputs passed by
+    // reference are read-only (late-bound calls hand the methods the caller's own values, without copies); the
+    // one writable pointer, last, is the result.
     void WinShutDown();
     void WinRestart();
     void GetWindowsDir(BSTR* result);
     void GetSystemDir(BSTR* result);
     void GetTempDir(BSTR* result);
-    void CaptureHwnd(LONG* ControlHwnd, BSTR FileName, IPictureDisp** result);
+    void CaptureHwnd(const LONG* ControlHwnd, BSTR FileName, IPictureDisp** result);
     void CaptureDesktop(BSTR FileName, IPictureDisp** result);
     void ShowRegionalSettings();
     void ShowHardwareWizard();
@@ -66,7 +68,7 @@ public:
     void ShowSoundsProperties();
     void ShowSystemProperties();
     void ShowScanCam();
-    void SetCursorPosition(VARIANT* X, BSTR* Y);
+    void SetCursorPosition(const VARIANT* X, const BSTR* Y);
     void MouseDisable();
     void KeyboardDisable();
     void GetCursorPositionX(BSTR* result);
@@ -84,20 +86,20 @@ public:
     void ResolutionScreenX(BSTR* result);
     void ResolutionScreenY(BSTR* result);
     void GetProcessorType(BSTR* result);
-    void GetDriveLabel(BSTR* PathDrive, BSTR* result);
-    void GetDriveSerialNo(BSTR* PathDrive, BSTR* result);
-    void GetDriveFileSystem(BSTR* PathDrive, BSTR* result);
-    void HideFocus(LONG* hWnd);
-    void ShowFocus(LONG* hWnd);
+    void GetDriveLabel(const BSTR* PathDrive, BSTR* result);
+    void GetDriveSerialNo(const BSTR* PathDrive, BSTR* result);
+    void GetDriveFileSystem(const BSTR* PathDrive, BSTR* result);
+    void HideFocus(const LONG* hWnd);
+    void ShowFocus(const LONG* hWnd);
     void ShowDesktop();
     void HideDesktop();
-    void StopResizeForm(LONG* FormHwnd, VARIANT* MinWidth, SHORT* MinHeight);
+    void StopResizeForm(const LONG* FormHwnd, const VARIANT* MinWidth, const SHORT* MinHeight);
     void MakePath(BSTR Path);
-    void SetWallpaper(BSTR* BMPFileName);
+    void SetWallpaper(const BSTR* BMPFileName);
     void AddToStartup(BSTR ProgName, BSTR ProgPath, VARIANT* result);
     void DeleteAtStartup(BSTR ProgName, VARIANT* result);
-    void ShellWeb(BSTR* WebAddress);
-    void ShellEmail(BSTR* MailAddress, BSTR SubjectMail);
+    void ShellWeb(const BSTR* WebAddress);
+    void ShellEmail(const BSTR* MailAddress, BSTR SubjectMail);
     void ShowAbout();
 
 private:
@@ -109,7 +111,7 @@ private:
     // A fresh reading through objMemory, created by the first memory method (sysinfo_methods.cpp).
     const MEMORYSTATUSEX& memory_reading();
     // GetVolumeInfo: one query that sets all three drive texts.
-    void get_volume_info(BSTR* path_drive);
+    void get_volume_info(const BSTR* path_drive);
 
     dual_face dual_;
     std::atomic<ULONG> references_{1};
