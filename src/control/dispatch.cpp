@@ -5,9 +5,14 @@
 // argument is converted into a temporary of the declared type, the call gets a reference to the
 // temporary, and a changed value is written back into the caller's variable.
 //
-// A call without arguments to a method that takes none (or only returns a value) is made here,
-// through the vtable entry the type library names, exactly as ITypeInfo::Invoke makes it: the most
-// frequent late-bound call then costs a table lookup instead of a general argument marshaller.
+// The calls hosts make most are made here, through the vtable entry the type library names, exactly as
+// that path would make them: positional arguments of the shapes scripts and hosts pass (values, VARIANT
+// references, typed references, optional ones left out) whose conversion is exact and simple, to a method
+// whose parameters and result are of the kinds below. A late-bound call then costs a table lookup instead of
+// a general argument marshaller. Everything else (named arguments, missing or extra ones, a value that
+// does not convert, objects, arrays) goes the general way. The methods never change their inputs (they are
+// declared read-only), so a call made here hands them the caller's own values without copies, and nothing
+// needs writing back.
 #include "control/dispatch.h"
 
 #include "library/errors.h"
@@ -17,8 +22,10 @@
 #include "library/type_library.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -31,14 +38,29 @@ struct byref_param {
     VARTYPE type; // the type the parameter points to
 };
 
-// How a call without arguments is made directly; `none` leaves it to ITypeInfo::Invoke.
-enum class direct_call : unsigned char { none, no_result, bstr, i4, i2, boolean };
+// A parameter of a call made here.
+enum class parameter : unsigned char {
+    long_ref,       // [in, out] long*
+    short_ref,      // [in, out] short*
+    bstr_ref,       // [in, out] BSTR*
+    variant_ref,    // [in, out] VARIANT*
+    bstr,           // [in] BSTR
+    bstr_optional,  // [in, optional] BSTR
+};
+
+// What the [out, retval] parameter of a call made here points to.
+enum class result : unsigned char { none, bstr, i4, i2, boolean, dispatch, variant };
+
+constexpr size_t most_parameters = 4;  // besides the result
 
 struct function {
     MEMBERID member;
     INVOKEKIND kind;
     std::vector<byref_param> byref;  // typed by-reference parameters
-    direct_call direct;
+    bool direct;                     // calls can be made here
+    unsigned char count, required;   // parameters besides the result; how many a caller must pass
+    std::array<parameter, most_parameters> params;
+    result returns;
     SHORT entry;                     // vtable offset in bytes
 };
 
@@ -54,21 +76,84 @@ struct table {
 slim_lock creation_lock;
 std::atomic<table*> tables{nullptr};
 
-direct_call direct_call_of(const FUNCDESC& desc) {
-    if (desc.elemdescFunc.tdesc.vt != VT_HRESULT || desc.callconv != CC_STDCALL) return direct_call::none;
-    if (desc.funckind != FUNC_PUREVIRTUAL && desc.funckind != FUNC_VIRTUAL) return direct_call::none;
-    if (desc.cParamsOpt != 0) return direct_call::none;
-    if (desc.cParams == 0) return direct_call::no_result;
-    if (desc.cParams != 1) return direct_call::none;
-    const ELEMDESC& e = desc.lprgelemdescParam[0];
-    if (!(e.paramdesc.wParamFlags & PARAMFLAG_FRETVAL) || e.tdesc.vt != VT_PTR) return direct_call::none;
-    switch (e.tdesc.lptdesc->vt) {
-    case VT_BSTR: return direct_call::bstr;
-    case VT_I4: return direct_call::i4;
-    case VT_I2: return direct_call::i2;
-    case VT_BOOL: return direct_call::boolean;
-    default: return direct_call::none;
+// What an [out, retval] pointer points to, as ITypeInfo::Invoke delivers it; `none` when not one of ours.
+result result_of(ITypeInfo* info, const TYPEDESC& pointee) {
+    switch (pointee.vt) {
+    case VT_BSTR: return result::bstr;
+    case VT_I4: return result::i4;
+    case VT_I2: return result::i2;
+    case VT_BOOL: return result::boolean;
+    case VT_VARIANT: return result::variant;
+    case VT_PTR: break;
+    default: return result::none;
     }
+    // An interface pointer that is dispatchable arrives as VT_DISPATCH; aliases (IPictureDisp names Picture)
+    // are followed.
+    if (pointee.lptdesc->vt != VT_USERDEFINED) return result::none;
+    com_ptr<ITypeInfo> target;
+    if (FAILED(info->GetRefTypeInfo(pointee.lptdesc->hreftype, target.put()))) return result::none;
+    for (int depth = 0; depth < 8; ++depth) {
+        TYPEATTR* attr = nullptr;
+        if (FAILED(target->GetTypeAttr(&attr))) return result::none;
+        const TYPEKIND kind = attr->typekind;
+        const bool dispatchable = kind == TKIND_DISPATCH ||
+                                  (kind == TKIND_INTERFACE && (attr->wTypeFlags & TYPEFLAG_FDISPATCHABLE));
+        const bool alias = kind == TKIND_ALIAS && attr->tdescAlias.vt == VT_USERDEFINED;
+        const HREFTYPE aliased = alias ? attr->tdescAlias.hreftype : 0;
+        target->ReleaseTypeAttr(attr);
+        if (!alias) return dispatchable ? result::dispatch : result::none;
+        com_ptr<ITypeInfo> next;
+        if (FAILED(target->GetRefTypeInfo(aliased, next.put()))) return result::none;
+        target = std::move(next);
+    }
+    return result::none;
+}
+
+bool parameter_of(const ELEMDESC& e, parameter& kind) {
+    const USHORT flags = e.paramdesc.wParamFlags;
+    if (!(flags & PARAMFLAG_FIN) || (flags & (PARAMFLAG_FLCID | PARAMFLAG_FHASDEFAULT))) return false;
+    if (e.tdesc.vt == VT_BSTR) {
+        kind = flags & PARAMFLAG_FOPT ? parameter::bstr_optional : parameter::bstr;
+        return true;
+    }
+    if (e.tdesc.vt != VT_PTR || (flags & PARAMFLAG_FOPT)) return false;
+    switch (e.tdesc.lptdesc->vt) {
+    case VT_I4: kind = parameter::long_ref; return true;
+    case VT_I2: kind = parameter::short_ref; return true;
+    case VT_BSTR: kind = parameter::bstr_ref; return true;
+    case VT_VARIANT: kind = parameter::variant_ref; return true;
+    default: return false;
+    }
+}
+
+// Whether calls of `desc` can be made here, and how: a virtual stdcall member returning an HRESULT, not a
+// property put, whose parameters are of the kinds above (optional ones last) and whose result, if any, is last.
+void describe_call(ITypeInfo* info, const FUNCDESC& desc, function& f) {
+    f.direct = false;
+    f.returns = result::none;
+    if (desc.elemdescFunc.tdesc.vt != VT_HRESULT || desc.callconv != CC_STDCALL || desc.cParamsOpt < 0) return;
+    if (desc.funckind != FUNC_PUREVIRTUAL && desc.funckind != FUNC_VIRTUAL) return;
+    if (desc.invkind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF)) return;
+    unsigned count = 0, required = 0;
+    for (SHORT p = 0; p < desc.cParams; ++p) {
+        const ELEMDESC& e = desc.lprgelemdescParam[p];
+        if (e.paramdesc.wParamFlags & PARAMFLAG_FRETVAL) {
+            if (p != desc.cParams - 1 || e.tdesc.vt != VT_PTR) return;
+            f.returns = result_of(info, *e.tdesc.lptdesc);
+            if (f.returns == result::none) return;
+            continue;
+        }
+        parameter kind;
+        if (count == most_parameters || !parameter_of(e, kind)) return;
+        if (kind != parameter::bstr_optional) {
+            if (required != count) return;  // a required parameter after an optional one
+            ++required;
+        }
+        f.params[count++] = kind;
+    }
+    f.count = static_cast<unsigned char>(count);
+    f.required = static_cast<unsigned char>(required);
+    f.direct = true;
 }
 
 std::vector<function> describe_functions(ITypeInfo* info) {
@@ -81,7 +166,8 @@ std::vector<function> describe_functions(ITypeInfo* info) {
     for (UINT i = 0; i < count; ++i) {
         FUNCDESC* desc = nullptr;
         check(info->GetFuncDesc(i, &desc));
-        function f{desc->memid, desc->invkind, {}, direct_call_of(*desc), desc->oVft};
+        function f{desc->memid, desc->invkind, {}, false, 0, 0, {}, result::none, desc->oVft};
+        describe_call(info, *desc, f);
         for (SHORT p = 0; p < desc->cParams; ++p) {
             const ELEMDESC& e = desc->lprgelemdescParam[p];
             const USHORT flags = e.paramdesc.wParamFlags;
@@ -125,51 +211,222 @@ const function* find_function(const table& t, DISPID member, WORD flags) noexcep
     return nullptr;
 }
 
-// The call ITypeInfo::Invoke would make for a function without parameters: the result goes into
-// the VARIANT; a failure becomes DISP_E_EXCEPTION with the thread's error information in EXCEPINFO.
-HRESULT invoke_direct(const function& f, void* self, VARIANT* result, EXCEPINFO* exception) {
-    void* method = (*static_cast<void***>(self))[f.entry / static_cast<SHORT>(sizeof(void*))];
-    HRESULT hr;
-    VARIANT value;
-    VariantInit(&value);
-    if (f.direct == direct_call::no_result) {
-        hr = reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(void*)>(method)(self);
-    } else {
-        V_BSTR(&value) = nullptr;  // the widest of the results: every one starts out zero
-        hr = reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(void*, void*)>(method)(self, &V_I4(&value));
-        switch (f.direct) {
-        case direct_call::bstr: V_VT(&value) = VT_BSTR; break;
-        case direct_call::i4: V_VT(&value) = VT_I4; break;
-        case direct_call::i2: V_VT(&value) = VT_I2; break;
-        default: V_VT(&value) = VT_BOOL; break;
-        }
+// ---- calls made here -------------------------------------------------------------------------------------------
+
+// The types whose conversion the OLE rules make plainly: integers (and Empty, and Boolean as 0 or -1) keep their
+// value or overflow; these and the other numbers convert to text as VariantChangeType makes it.
+bool integer_of(const VARIANT& v, LONGLONG& value) noexcept {
+    switch (V_VT(&v)) {
+    case VT_EMPTY: value = 0; return true;
+    case VT_I1: value = V_I1(&v); return true;
+    case VT_UI1: value = V_UI1(&v); return true;
+    case VT_I2: value = V_I2(&v); return true;
+    case VT_UI2: value = V_UI2(&v); return true;
+    case VT_BOOL: value = V_BOOL(&v); return true;
+    case VT_I4: value = V_I4(&v); return true;
+    case VT_INT: value = V_INT(&v); return true;
+    case VT_UI4: value = V_UI4(&v); return true;
+    case VT_UINT: value = V_UINT(&v); return true;
+    default: return false;
     }
-    // Like ITypeInfo::Invoke, the typed result reaches the caller even from a failed call (our
-    // methods leave it empty then), and a method without a result leaves the caller's VARIANT alone.
-    if (f.direct != direct_call::no_result) {
-        if (result) {
-            *result = value;
-        } else {
-            VariantClear(&value);
-        }
-    }
-    if (FAILED(hr)) {
-        if (exception) {
-            std::memset(exception, 0, sizeof(*exception));
-            IErrorInfo* error = nullptr;
-            if (GetErrorInfo(0, &error) == S_OK && error) {
-                error->GetDescription(&exception->bstrDescription);
-                error->GetHelpFile(&exception->bstrHelpFile);
-                error->GetHelpContext(&exception->dwHelpContext);
-                error->GetSource(&exception->bstrSource);
-                error->Release();
-            }
-            exception->scode = hr;
-        }
-        return DISP_E_EXCEPTION;
-    }
-    return S_OK;
 }
+
+bool plain_number(VARTYPE type) noexcept {
+    switch (type) {
+    case VT_EMPTY: case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_BOOL: case VT_I4: case VT_INT:
+    case VT_UI4: case VT_UINT: case VT_I8: case VT_UI8: case VT_R4: case VT_R8: case VT_CY: case VT_DATE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The value a script variable holds (one VARIANT reference followed); null for a reference to nothing.
+const VARIANT* value_of(const VARIANT& arg) noexcept {
+    return V_VT(&arg) == (VT_BYREF | VT_VARIANT) ? V_VARIANTREF(&arg) : &arg;
+}
+
+// What a call made here needs besides the caller's arguments: converted numbers, texts and the result.
+struct call_frame {
+    std::array<void*, most_parameters + 1> args;
+    std::array<LONG, most_parameters> longs;
+    std::array<SHORT, most_parameters> shorts;
+    std::array<BSTR, most_parameters> texts;
+    std::array<BSTR, most_parameters> made;  // texts converted from numbers for this call, freed after it
+    size_t made_count = 0;
+    VARIANT value;                           // the result
+
+    call_frame() noexcept {
+        V_VT(&value) = VT_EMPTY;
+        V_I8(&value) = 0;  // what a failed method leaves in a result it never wrote
+    }
+    call_frame(const call_frame&) = delete;
+    call_frame& operator=(const call_frame&) = delete;
+    ~call_frame() {
+        for (size_t i = 0; i < made_count; ++i) SysFreeString(made[i]);
+    }
+};
+
+// The text for a BSTR parameter: the caller's own, or one made from a number. False: not made here.
+bool text_argument(const VARIANT& arg, call_frame& frame, size_t i) {
+    const VARIANT* v = value_of(arg);
+    if (!v) return false;
+    if (V_VT(v) == (VT_BYREF | VT_BSTR)) {
+        if (!V_BSTRREF(v)) return false;
+        frame.texts[i] = *V_BSTRREF(v);
+        return true;
+    }
+    if (V_VT(v) == VT_BSTR) {
+        frame.texts[i] = V_BSTR(v);
+        return true;
+    }
+    if (!plain_number(V_VT(v))) return false;
+    unique_variant text;
+    if (FAILED(VariantChangeType(text.get(), const_cast<VARIANT*>(v), 0, VT_BSTR))) return false;
+    frame.texts[i] = frame.made[frame.made_count++] = V_BSTR(text.get());
+    V_VT(text.get()) = VT_EMPTY;
+    return true;
+}
+
+// A long or short parameter: the caller's own typed reference, or a number that fits, held in the frame.
+template <typename Number>
+bool number_argument(const VARIANT& arg, VARTYPE typed, Number& held, void*& passed) {
+    if (V_VT(&arg) == (VT_BYREF | typed)) {
+        passed = V_BYREF(&arg);
+        return true;
+    }
+    const VARIANT* v = value_of(arg);
+    LONGLONG number = 0;
+    if (!v || !integer_of(*v, number) || number < std::numeric_limits<Number>::min() ||
+        number > std::numeric_limits<Number>::max())
+        return false;
+    held = static_cast<Number>(number);
+    passed = &held;
+    return true;
+}
+
+// One argument as the method receives it. False: the call is not made here.
+bool prepare(parameter kind, const VARIANT* arg, call_frame& frame, size_t i) {
+    if (kind == parameter::bstr_optional &&
+        (!arg || (V_VT(arg) == VT_ERROR && V_ERROR(arg) == DISP_E_PARAMNOTFOUND))) {
+        // Left out: the method receives the pointer-sized VT_ERROR value, as ITypeInfo::Invoke passes it.
+        frame.args[i] = reinterpret_cast<void*>(static_cast<ULONG_PTR>(static_cast<ULONG>(DISP_E_PARAMNOTFOUND)));
+        return true;
+    }
+    if (!arg) return false;
+    switch (kind) {
+    case parameter::long_ref: return number_argument(*arg, VT_I4, frame.longs[i], frame.args[i]);
+    case parameter::short_ref: return number_argument(*arg, VT_I2, frame.shorts[i], frame.args[i]);
+    case parameter::bstr_ref:
+        if (V_VT(arg) == (VT_BYREF | VT_BSTR)) {
+            frame.args[i] = V_BSTRREF(arg);
+            return true;
+        }
+        if (!text_argument(*arg, frame, i)) return false;
+        frame.args[i] = &frame.texts[i];
+        return true;
+    case parameter::variant_ref:
+        // A script variable is handed over as it is; a number by value too (ITypeInfo::Invoke hands over a copy
+        // and writes it back into the argument afterwards, which for a number the method did not change is the
+        // same number). A text or an object by value is left to it.
+        if (V_VT(arg) == (VT_BYREF | VT_VARIANT)) {
+            frame.args[i] = V_VARIANTREF(arg);
+            return true;
+        }
+        if (!plain_number(V_VT(arg)) && V_VT(arg) != VT_NULL) return false;
+        frame.args[i] = const_cast<VARIANT*>(arg);
+        return true;
+    case parameter::bstr:
+    case parameter::bstr_optional:
+        if (!text_argument(*arg, frame, i)) return false;
+        frame.args[i] = frame.texts[i];
+        return true;
+    }
+    return false;
+}
+
+HRESULT call_entry(void* self, SHORT entry, const void* const* a, size_t count) {
+    void* method = (*static_cast<void***>(self))[entry / static_cast<SHORT>(sizeof(void*))];
+    using p = const void*;
+    switch (count) {
+    case 0: return reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(void*)>(method)(self);
+    case 1: return reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(void*, p)>(method)(self, a[0]);
+    case 2: return reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(void*, p, p)>(method)(self, a[0], a[1]);
+    case 3: return reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(void*, p, p, p)>(method)(self, a[0], a[1], a[2]);
+    case 4:
+        return reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(void*, p, p, p, p)>(method)(self, a[0], a[1], a[2], a[3]);
+    default:
+        return reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(void*, p, p, p, p, p)>(method)(self, a[0], a[1], a[2],
+                                                                                        a[3], a[4]);
+    }
+}
+
+// The result as ITypeInfo::Invoke delivers it: typed, even from a failed call (our methods leave it empty
+// then); the caller's VARIANT untouched by a method without one.
+void deliver(result kind, VARIANT& value, VARIANT* to) {
+    switch (kind) {
+    case result::none: return;
+    case result::bstr: V_VT(&value) = VT_BSTR; break;
+    case result::i4: V_VT(&value) = VT_I4; break;
+    case result::i2: V_VT(&value) = VT_I2; break;
+    case result::boolean: V_VT(&value) = VT_BOOL; break;
+    case result::dispatch: V_VT(&value) = VT_DISPATCH; break;
+    case result::variant:
+        if (V_VT(&value) & (VT_BYREF | VT_ARRAY)) {
+            // What the method left is copied with its references followed, as ITypeInfo::Invoke copies it.
+            VARIANT reference;
+            V_VT(&reference) = VT_BYREF | VT_VARIANT;
+            V_VARIANTREF(&reference) = &value;
+            unique_variant copy;
+            VariantCopyInd(copy.get(), &reference);
+            VariantClear(&value);
+            value = copy.release();
+        }
+        break;
+    }
+    if (to) {
+        *to = value;
+    } else {
+        VariantClear(&value);
+    }
+}
+
+// A failed method becomes DISP_E_EXCEPTION with the thread's error information in EXCEPINFO.
+HRESULT exception_from(HRESULT hr, EXCEPINFO* exception) {
+    if (exception) {
+        std::memset(exception, 0, sizeof(*exception));
+        IErrorInfo* error = nullptr;
+        if (GetErrorInfo(0, &error) == S_OK && error) {
+            error->GetDescription(&exception->bstrDescription);
+            error->GetHelpFile(&exception->bstrHelpFile);
+            error->GetHelpContext(&exception->dwHelpContext);
+            error->GetSource(&exception->bstrSource);
+            error->Release();
+        }
+        exception->scode = hr;
+    }
+    return DISP_E_EXCEPTION;
+}
+
+// Makes the call here when its arguments allow; false leaves it, untouched, to the general way.
+bool invoke_direct(const function& f, void* self, const DISPPARAMS& params, VARIANT* result, EXCEPINFO* exception,
+                   HRESULT& hr) {
+    if (!f.direct || params.cNamedArgs || params.cArgs > f.count || params.cArgs < f.required) return false;
+    call_frame frame;
+    for (size_t i = 0; i < f.count; ++i) {
+        const VARIANT* arg = i < params.cArgs ? &params.rgvarg[params.cArgs - 1 - i] : nullptr;
+        if (!prepare(f.params[i], arg, frame, i)) return false;
+    }
+    size_t count = f.count;
+    if (f.returns == result::variant) frame.args[count++] = &frame.value;
+    else if (f.returns != result::none) frame.args[count++] = &V_I4(&frame.value);  // the union's storage
+    const HRESULT called = call_entry(self, f.entry, frame.args.data(), count);
+    deliver(f.returns, frame.value, result);
+    hr = FAILED(called) ? exception_from(called, exception) : S_OK;
+    return true;
+}
+
+// ---- the general way ------------------------------------------------------------------------------------------
 
 // Where parameter `index` stands in rgvarg, or -1 when the caller left it out.
 int slot_of(const DISPPARAMS& params, UINT index) {
@@ -296,8 +553,8 @@ HRESULT invoke(REFIID iid, void* self, DISPID member, REFIID riid, WORD flags, D
     try {
         const table& t = table_for(iid);
         const function* f = find_function(t, member, flags);
-        if (f && params->cArgs == 0 && f->direct != direct_call::none)
-            return invoke_direct(*f, self, result, exception);
+        HRESULT hr = S_OK;
+        if (f && invoke_direct(*f, self, *params, result, exception, hr)) return hr;
         if (!f || f->byref.empty())
             return t.info->Invoke(self, member, flags, params, result, exception, arg_error);
         return invoke_coerced(t, *f, self, member, flags, params, result, exception, arg_error);

@@ -1,14 +1,19 @@
-// Calls without arguments, which Invoke makes through the vtable itself, answer exactly as the
-// type library's own ITypeInfo::Invoke answers for the same object: result, failure and EXCEPINFO.
+// Calls that Invoke makes through the vtable itself answer exactly as the type library's own ITypeInfo::Invoke
+// answers for the same object: result, failure, EXCEPINFO, puArgErr and what the arguments hold afterwards.
+#include "support/call_outcome.h"
 #include "support/iat_hook.h"
+#include "support/neutralised.h"
 #include "support/ocx.h"
 #include "support/surface.h"
+#include "support/window_closer.h"
 
 #include <gtest/gtest.h>
 
 #include <oleauto.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -141,6 +146,199 @@ TEST_F(direct_invoke, a_failure_becomes_the_same_exception) {
     // Without EXCEPINFO the error information stays with the thread.
     expect_same(major, DISPATCH_METHOD, false);
     EXPECT_EQ(DISP_E_EXCEPTION, last.hr);
+}
+
+// ---- calls with arguments ---------------------------------------------------------------------------------------
+
+// The text a parameter gets; DeleteAtStartup's name is one nothing adds.
+std::wstring text_for(const std::wstring& method, const std::wstring& param) {
+    if (param == L"PathDrive") return L"C:\\";
+    if (param == L"ProgName") return method == L"DeleteAtStartup" ? L"ZvNothingToDelete" : L"ZvEquivalence";
+    if (param == L"ProgPath") return L"C:\\equivalence.exe";
+    if (param == L"WebAddress") return L"https://example.org";
+    if (param == L"MailAddress") return L"x@example.org";
+    if (param == L"SubjectMail") return L"Привет";
+    if (param == L"BMPFileName") return L"C:\\none.bmp";
+    if (param == L"Y") return L"20";
+    return L"";  // Path (MakePath makes nothing of it), FileName (a picture only)
+}
+
+enum class shape { by_value, variant_ref, typed_ref, omitted };
+
+// One call's arguments, made afresh for each call: what rgvarg holds and the storage its references point at.
+struct call_arguments {
+    std::vector<VARIANTARG> rgvarg;
+    std::vector<VARIANT> values;  // what VARIANT references point at, and the values typed references point into
+    std::vector<BSTR> texts;      // typed BSTR references point here
+
+    ~call_arguments() {
+        for (auto& v : values) VariantClear(&v);
+        for (BSTR t : texts) SysFreeString(t);
+        for (auto& a : rgvarg)
+            if (!(V_VT(&a) & VT_BYREF)) VariantClear(&a);
+    }
+};
+
+// A value for a parameter of `kind` as the method table names it (L long*, I short*, S BSTR*, V VARIANT*, s BSTR,
+// o optional BSTR).
+VARIANT plain_value(const zvtest::method_row& m, size_t index) {
+    VARIANT v;
+    VariantInit(&v);
+    const char kind = m.params[index].second;
+    if (kind == 'L') V_VT(&v) = VT_I4, V_I4(&v) = 0;
+    else if (kind == 'I') V_VT(&v) = VT_I2, V_I2(&v) = 100;
+    else if (kind == 'V') V_VT(&v) = VT_I4, V_I4(&v) = 300;
+    else V_VT(&v) = VT_BSTR, V_BSTR(&v) = SysAllocString(text_for(m.name, m.params[index].first).c_str());
+    return v;
+}
+
+// Unusual values, given for one parameter at a time by value and through a VARIANT reference: numbers that
+// overflow or need rounding, texts, Empty, Null, an object, the stand-in for a missing argument.
+std::vector<VARIANT> unusual_values(IDispatch* object) {
+    std::vector<VARIANT> out;
+    auto add = [&](VARTYPE type, auto set) {
+        VARIANT v;
+        VariantInit(&v);
+        V_VT(&v) = type;
+        set(v);
+        out.push_back(v);
+    };
+    add(VT_EMPTY, [](VARIANT&) {});
+    add(VT_NULL, [](VARIANT&) {});
+    add(VT_BOOL, [](VARIANT& v) { V_BOOL(&v) = VARIANT_TRUE; });
+    add(VT_I4, [](VARIANT& v) { V_I4(&v) = 70000; });
+    add(VT_UI4, [](VARIANT& v) { V_UI4(&v) = 0xFFFFFFFFu; });
+    add(VT_I1, [](VARIANT& v) { V_I1(&v) = -5; });
+    add(VT_R8, [](VARIANT& v) { V_R8(&v) = 2.5; });
+    add(VT_CY, [](VARIANT& v) { V_CY(&v).int64 = 12345; });
+    add(VT_BSTR, [](VARIANT& v) { V_BSTR(&v) = SysAllocString(L"12"); });
+    add(VT_BSTR, [](VARIANT& v) { V_BSTR(&v) = SysAllocString(L"x"); });
+    add(VT_BSTR, [](VARIANT& v) { V_BSTR(&v) = nullptr; });
+    add(VT_ERROR, [](VARIANT& v) { V_ERROR(&v) = DISP_E_PARAMNOTFOUND; });
+    add(VT_DISPATCH, [&](VARIANT& v) {
+        object->AddRef();
+        V_DISPATCH(&v) = object;
+    });
+    return out;
+}
+
+// How a caller passes one argument: a copy of `value` by value, through a VARIANT reference, or by a typed
+// reference (for the by-reference parameters).
+void pass(call_arguments& a, VARIANTARG& arg, const VARIANT& value, shape s, char kind) {
+    a.values.emplace_back();
+    VARIANT& stored = a.values.back();
+    VariantInit(&stored);
+    VariantCopy(&stored, const_cast<VARIANT*>(&value));
+    if (s == shape::variant_ref || (s == shape::typed_ref && kind == 'V')) {
+        V_VT(&arg) = VT_BYREF | VT_VARIANT;
+        V_VARIANTREF(&arg) = &stored;
+    } else if (s == shape::typed_ref && kind == 'S') {
+        a.texts.push_back(SysAllocString(V_BSTR(&stored)));
+        V_VT(&arg) = VT_BYREF | VT_BSTR;
+        V_BSTRREF(&arg) = &a.texts.back();
+    } else if (s == shape::typed_ref && (kind == 'L' || kind == 'I')) {
+        V_VT(&arg) = VT_BYREF | (kind == 'L' ? VT_I4 : VT_I2);
+        V_BYREF(&arg) = &V_I4(&stored);
+    } else {
+        VariantInit(&arg);
+        VariantCopy(&arg, const_cast<VARIANT*>(&value));
+    }
+}
+
+// Arguments for every parameter of `m` in shape `s` (optional ones left out in shape `omitted`), with
+// `unusual` in place of parameter `at` when given.
+std::unique_ptr<call_arguments> arguments_for(const zvtest::method_row& m, shape s, const VARIANT* unusual,
+                                              size_t at) {
+    auto a = std::make_unique<call_arguments>();
+    size_t passed = m.params.size();
+    if (s == shape::omitted)
+        while (passed && m.params[passed - 1].second == 'o') --passed;
+    a->rgvarg.resize(passed);
+    a->values.reserve(passed);
+    a->texts.reserve(passed);
+    for (size_t i = 0; i < passed; ++i) {
+        VARIANT plain = plain_value(m, i);
+        VARIANTARG& arg = a->rgvarg[passed - 1 - i];  // rgvarg runs backwards
+        if (unusual && i == at) pass(*a, arg, *unusual, s == shape::typed_ref ? shape::by_value : s, 'V');
+        else pass(*a, arg, plain, s, m.params[i].second);
+        VariantClear(&plain);
+    }
+    return a;
+}
+
+// One call and what it left: its answer, each rgvarg entry (whether it was rewritten) and what references hold.
+std::string call_and_describe(IDispatch* dual, DISPID id, call_arguments& a, bool named) {
+    const std::vector<VARIANTARG> given = a.rgvarg;
+    std::vector<DISPID> in_order(a.rgvarg.size());
+    for (size_t i = 0; i < in_order.size(); ++i) in_order[i] = static_cast<DISPID>(in_order.size() - 1 - i);
+    DISPPARAMS params{a.rgvarg.data(), named ? in_order.data() : nullptr, static_cast<UINT>(a.rgvarg.size()),
+                      named ? static_cast<UINT>(a.rgvarg.size()) : 0u};
+    VARIANT result;
+    VariantInit(&result);
+    EXCEPINFO exception{};
+    UINT arg_error = 99;
+    SetErrorInfo(0, nullptr);
+    const HRESULT hr = dual->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
+                                    &exception, &arg_error);
+    std::string out = zvtest::describe_call(hr, &result, &exception, &arg_error);
+    for (size_t i = 0; i < a.rgvarg.size(); ++i) {
+        const VARIANTARG& arg = a.rgvarg[i];
+        out += std::memcmp(&arg, &given[i], sizeof(VARIANT)) ? "; rewritten " : "; ";
+        if (V_VT(&arg) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(&arg)) out += zvtest::describe(*V_VARIANTREF(&arg));
+        else if (V_VT(&arg) == (VT_BYREF | VT_BSTR)) out += zvtest::quoted(*V_BSTRREF(&arg));
+        else if (V_VT(&arg) & VT_BYREF) out += std::to_string(*static_cast<LONG*>(V_BYREF(&arg)));
+        else out += zvtest::describe(arg);
+    }
+    IErrorInfo* left = nullptr;
+    if (GetErrorInfo(0, &left) == S_OK && left) {
+        out += "; error information left";
+        left->Release();
+    }
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+    VariantClear(&result);
+    return out;
+}
+
+LSTATUS WINAPI no_value(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD) { return ERROR_SUCCESS; }
+LSTATUS WINAPI no_such_value(HKEY, LPCWSTR) { return ERROR_FILE_NOT_FOUND; }
+
+// A call with its arguments named in their own order always goes the general way, through ITypeInfo::Invoke
+// (with typed references converted as VBScript needs): the same call with positional arguments, made here where
+// its shapes allow, must answer exactly as it does.
+TEST_F(direct_invoke, calls_with_arguments_answer_as_the_general_way) {
+    zvtest::neutralised hooks;
+    zvtest::window_closer error_boxes(L"Ошибка");  // captures report a file they may not write
+    // The Run key as it is left alone: AddToStartup succeeds and DeleteAtStartup finds nothing, every time.
+    zvtest::iat_hook add(zvtest::ocx(), "advapi32.dll", "RegSetValueExW", reinterpret_cast<const void*>(&no_value));
+    zvtest::iat_hook remove(zvtest::ocx(), "advapi32.dll", "RegDeleteValueW",
+                            reinterpret_cast<const void*>(&no_such_value));
+    std::vector<VARIANT> unusual = unusual_values(dual);
+    int compared = 0;
+    for (const auto& m : zvtest::zorvane_methods()) {
+        if (m.params.empty()) continue;
+        auto compare = [&](shape s, const VARIANT* value, size_t at, const char* what) {
+            auto positional = arguments_for(m, s, value, at);
+            auto named = arguments_for(m, s, value, at);
+            const std::string ours = call_and_describe(dual, m.dispid, *positional, false);
+            const std::string general = call_and_describe(dual, m.dispid, *named, true);
+            EXPECT_EQ(general, ours) << std::string(m.name, m.name + wcslen(m.name)) << ", " << what << ", parameter "
+                                     << at << (value ? ", " + zvtest::describe(*value) : std::string());
+            ++compared;
+        };
+        compare(shape::by_value, nullptr, 0, "by value");
+        compare(shape::variant_ref, nullptr, 0, "VARIANT references");
+        compare(shape::typed_ref, nullptr, 0, "typed references");
+        if (m.params.back().second == 'o') compare(shape::omitted, nullptr, 0, "optional left out");
+        for (size_t at = 0; at < m.params.size(); ++at)
+            for (const VARIANT& value : unusual) {
+                compare(shape::by_value, &value, at, "unusual value");
+                compare(shape::variant_ref, &value, at, "unusual value by VARIANT reference");
+            }
+    }
+    for (auto& v : unusual) VariantClear(&v);
+    EXPECT_GT(compared, 500);
 }
 
 } // namespace

@@ -1,11 +1,14 @@
 // Seeded hostile caller of IDispatch on the control and on clsMemorySnapshot: random members, arguments, flags and
 // pointers; checks that every call returns, with an HRESULT OLE Automation allows, and leaves its arguments valid.
+// A call to a method of the control with positional arguments is made a second time, with an identical set of
+// arguments named in their own order, which Invoke leaves to ITypeInfo::Invoke: both must answer exactly alike.
 //
 //   zorvane_fuzz.exe <seed> <calls> [trace-from]
 //
 // Prints one line "checksum <hex>" over the sequence of HRESULTs (equal for equal seeds) and exits 0 when every
 // call passed. With trace-from, every call from that index on is described before it is made (for replays).
 #include "control/memory_snapshot.h"
+#include "support/call_outcome.h"
 #include "support/neutralised.h"
 #include "support/ocx.h"
 #include "support/surface.h"
@@ -450,6 +453,27 @@ bool exception_code_allowed(SCODE code) {
 
 // ---- one call -----------------------------------------------------------------------------------------------------
 
+// A call's answer and what its arguments hold afterwards, as text: whether each entry of rgvarg was rewritten and
+// the value it or its reference holds.
+std::string outcome(HRESULT hr, const VARIANT* result, const EXCEPINFO* exception, const UINT* arg_error,
+                    const std::vector<argument>& args, const std::vector<VARIANTARG>& rgvarg) {
+    std::string out = zvtest::describe_call(hr, result, exception, arg_error);
+    for (size_t i = 0; i < args.size(); ++i) {
+        const argument& a = args[i];
+        out += "; arg ";
+        out += std::to_string(i);
+        if (std::memcmp(&rgvarg[i], &a.saved, sizeof(VARIANT)) != 0) out += " rewritten";
+        out += ' ';
+        switch (a.how) {
+        case argument::kind::value: out += zvtest::describe(rgvarg[i]); break;
+        case argument::kind::reference: out += zvtest::describe(a.holder); break;
+        case argument::kind::variant_reference: out += zvtest::describe(a.inner); break;
+        default: out += std::to_string(V_VT(&rgvarg[i])); break;
+        }
+    }
+    return out;
+}
+
 struct fuzzer {
     random_source r;
     pools p;
@@ -459,6 +483,7 @@ struct fuzzer {
     std::uint64_t trace_from = ~0ull;
     std::uint64_t counts[4] = {};  // Invoke, GetIDsOfNames, GetTypeInfo, new objects
     std::uint64_t rewritten_by_value = 0;
+    std::uint64_t compared = 0;    // calls also made the general way and compared
 
     void renew_control() {
         if (o.control) o.control->Release();
@@ -520,15 +545,21 @@ struct fuzzer {
         } else {
             count = r.below(5);
         }
-        std::vector<argument> args(count);
-        for (UINT i = 0; i < count; ++i) {
-            // rgvarg runs backwards: the last entry is the first parameter.
-            const UINT param = count - 1 - i;
-            const VARTYPE preferred = shaped && param < m->params.size() ? m->params[param] : VARTYPE(0);
-            make_argument(r, p, o, args[i], preferred == VT_VARIANT ? VARTYPE(VT_I4) : preferred);
-        }
-        std::vector<VARIANTARG> rgvarg(count);
-        for (UINT i = 0; i < count; ++i) rgvarg[i] = args[i].given;
+        auto make_arguments = [&](random_source& source, std::vector<argument>& made, std::vector<VARIANTARG>& list) {
+            made.resize(count);
+            list.resize(count);
+            for (UINT i = 0; i < count; ++i) {
+                // rgvarg runs backwards: the last entry is the first parameter.
+                const UINT param = count - 1 - i;
+                const VARTYPE preferred = shaped && param < m->params.size() ? m->params[param] : VARTYPE(0);
+                make_argument(source, p, o, made[i], preferred == VT_VARIANT ? VARTYPE(VT_I4) : preferred);
+                list[i] = made[i].given;
+            }
+        };
+        const random_source before_arguments = r;
+        std::vector<argument> args;
+        std::vector<VARIANTARG> rgvarg;
+        make_arguments(r, args, rgvarg);
 
         // Named arguments: real parameter positions, DISPID_PROPERTYPUT, duplicates and nonsense.
         UINT named = 0;
@@ -592,6 +623,52 @@ struct fuzzer {
 
         const std::string where = std::string(on_control ? "control " : "snapshot ") + hex(id) + " flags " +
                                   hex(flags) + " args " + std::to_string(count);
+        // DeleteAtStartup answers differently the second time (the first deleted the value).
+        const bool compare = on_control && m && !m->params.empty() && m->id != 0x60030039 && !named &&
+                             params_pointer && params.rgvarg && count <= m->params.size() &&
+                             (flags & DISPATCH_METHOD) && IsEqualIID(riid, IID_NULL);
+        if (compare) {
+            if (hr == DISP_E_EXCEPTION && exception_pointer && exception.pfnDeferredFillIn)
+                exception.pfnDeferredFillIn(&exception);
+            const std::string ours = outcome(hr, result_pointer, exception_pointer, arg_error_pointer, args, rgvarg);
+            random_source again = before_arguments;
+            std::vector<argument> twin;
+            std::vector<VARIANTARG> twin_rgvarg;
+            make_arguments(again, twin, twin_rgvarg);
+            std::vector<DISPID> in_order(count);
+            for (UINT i = 0; i < count; ++i) in_order[i] = static_cast<DISPID>(count - 1 - i);
+            DISPPARAMS twin_params{twin_rgvarg.data(), in_order.data(), count, count};
+            VARIANT twin_result;
+            VariantInit(&twin_result);
+            EXCEPINFO twin_exception{};
+            UINT twin_arg_error = 0xDEADu;
+            HRESULT general;
+            {
+                call_guard guard(number);
+                general = target->Invoke(id, riid, lcid, flags, &twin_params, result_pointer ? &twin_result : nullptr,
+                                         exception_pointer ? &twin_exception : nullptr,
+                                         arg_error_pointer ? &twin_arg_error : nullptr);
+            }
+            if (general == DISP_E_EXCEPTION && exception_pointer && twin_exception.pfnDeferredFillIn)
+                twin_exception.pfnDeferredFillIn(&twin_exception);
+            const std::string theirs = outcome(general, result_pointer ? &twin_result : nullptr,
+                                               exception_pointer ? &twin_exception : nullptr,
+                                               arg_error_pointer ? &twin_arg_error : nullptr, twin, twin_rgvarg);
+            ++compared;
+            if (ours != theirs) fail(number, "the general way answered otherwise", hr, where + "\n  positional: " +
+                                                                                        ours + "\n  named: " + theirs);
+            SysFreeString(twin_exception.bstrSource);
+            SysFreeString(twin_exception.bstrDescription);
+            SysFreeString(twin_exception.bstrHelpFile);
+            VariantClear(&twin_result);
+            for (UINT i = 0; i < count; ++i) {
+                twin[i].given = twin_rgvarg[i];
+                if (std::memcmp(&twin_rgvarg[i], &twin[i].saved, sizeof(VARIANT)) != 0) twin[i].saved = twin_rgvarg[i];
+                std::string why;
+                if (!release_argument(twin[i], why)) fail(number, "argument of the general way left invalid", general,
+                                                          where + why);
+            }
+        }
         if (!invoke_result_allowed(hr)) fail(number, "Invoke returned an HRESULT outside OLE Automation", hr, where);
         if (hr == DISP_E_EXCEPTION && exception_pointer) {
             if (exception.pfnDeferredFillIn) exception.pfnDeferredFillIn(&exception);
@@ -799,11 +876,12 @@ int main(int argc, char** argv) {
         // it then fails with DISP_E_BADPARAMCOUNT: counted here, not a fault of the library.
         std::printf("references to the argument object the system kept: %lu\n", argument_object.references - 1);
         std::printf("calls %llu (Invoke %llu, GetIDsOfNames %llu, GetTypeInfo %llu, objects %llu); message boxes "
-                    "closed %d, About boxes closed %d; by-value arguments rewritten by the system %llu\n",
+                    "closed %d, About boxes closed %d; by-value arguments rewritten by the system %llu; calls also "
+                    "made the general way and compared %llu\n",
                     static_cast<unsigned long long>(calls), static_cast<unsigned long long>(f.counts[0]),
                     static_cast<unsigned long long>(f.counts[1]), static_cast<unsigned long long>(f.counts[2]),
                     static_cast<unsigned long long>(f.counts[3]), error_boxes.closed(), about_boxes.closed(),
-                    static_cast<unsigned long long>(f.rewritten_by_value));
+                    static_cast<unsigned long long>(f.rewritten_by_value), static_cast<unsigned long long>(f.compared));
     }
     DestroyWindow(window);  // a subclassed window keeps the library loaded until it goes
     const HRESULT unload = zvtest::can_unload_now();
