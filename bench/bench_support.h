@@ -72,8 +72,8 @@ inline DISPID dispid_of(IDispatch* object, const wchar_t* name) {
     return id;
 }
 
-// The vtable offset that the type library gives an early-bound client for the method `id`.
-inline size_t vtable_offset(IDispatch* object, DISPID id) {
+// The description of the object's dual interface as early-bound clients see it: its table of functions.
+inline ITypeInfo* vtable_type_info(IDispatch* object) {
     ITypeInfo* dispatch = nullptr;
     HRESULT hr = object->GetTypeInfo(0, LOCALE_USER_DEFAULT, &dispatch);
     if (FAILED(hr)) fail("GetTypeInfo", hr);
@@ -83,6 +83,12 @@ inline size_t vtable_offset(IDispatch* object, DISPID id) {
     if (SUCCEEDED(hr)) hr = dispatch->GetRefTypeInfo(twin_ref, &twin);
     dispatch->Release();
     if (FAILED(hr)) fail("vtable type info", hr);
+    return twin;
+}
+
+// The vtable offset that the type library gives an early-bound client for the method `id`.
+inline size_t vtable_offset(IDispatch* object, DISPID id) {
+    ITypeInfo* twin = vtable_type_info(object);
     TYPEATTR* attr = nullptr;
     twin->GetTypeAttr(&attr);
     size_t offset = 0;
