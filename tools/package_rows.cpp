@@ -87,7 +87,7 @@ std::wstring formatted(const std::wstring& text, const references& to) {
         else out += text[i];
         ++i;
     }
-    // Any other part of the stand-in would name a place that does not exist on the target.
+    // Anything else of the stand-in would name a place that does not exist on the target.
     if (out.find(folder) != std::wstring::npos)
         throw std::runtime_error("a value names the OCX's folder in a way no row can express: " + utf8(text));
     // A leading '#' marks a number or an expandable string in the Registry table.

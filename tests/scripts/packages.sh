@@ -6,7 +6,7 @@
 # view, machine and user) and the files as they were.
 #   usage: packages.sh <wine-dir>
 # 32-bit programs run as ZV_WINE32_ARCH says (scripts/with_wine32.sh): win32, the x86 package in a 32-bit
-# prefix; wow64, in a 64-bit one; none, only the 64-bit parts of the x64 package.
+# prefix; wow64, in a 64-bit one; none, only the x64 package's 64-bit OCX.
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 scripts=$(cd "$here/../../scripts" && pwd)
