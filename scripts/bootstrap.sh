@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs the cross toolchain, Wine and test tools on a fresh Debian machine (idempotent).
+# Installs the cross toolchain, Wine, the packaging and signing tools and test tools on a fresh Debian machine
+# (idempotent).
 set -euo pipefail
 
 packages=(
   cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev
-  wine wine32:i386 wine64 xvfb xauth googletest fonts-wine imagemagick
+  wine wine32:i386 wine64 xvfb xauth googletest fonts-wine imagemagick wixl osslsigncode openssl
 )
 
 missing() {

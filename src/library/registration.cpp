@@ -49,9 +49,8 @@ std::wstring name_of(ITypeLib* library, INT index) {
     return std::wstring(name.view());
 }
 
-facts gather() {
+facts gather(ITypeLib* library, const std::wstring& path) {
     facts f;
-    auto library = type_library::get();
     TLIBATTR* attr = nullptr;
     check(library->GetLibAttr(&attr));
     f.libid = guid_text(attr->guid);
@@ -66,11 +65,11 @@ facts gather() {
     UINT index = 0;
     check(coclass->GetContainingTypeLib(owner.put(), &index));
 
-    f.path = module::file_name();
+    f.path = path;
     f.clsid = guid_text(CLSID_Zorvane);
     f.version = decimal(f.major) + L"." + decimal(f.minor);
-    f.class_name = name_of(library.get(), static_cast<INT>(index));
-    f.prog_id = name_of(library.get(), -1) + L"." + f.class_name;
+    f.class_name = name_of(library, static_cast<INT>(index));
+    f.prog_id = name_of(library, -1) + L"." + f.class_name;
     return f;
 }
 
@@ -186,18 +185,18 @@ void remove_all(HKEY root, scope where, const facts& f) noexcept {
 
 } // namespace
 
-HRESULT register_server(scope where) noexcept {
+HRESULT register_file(ITypeLib* library, const std::wstring& path, scope where) noexcept {
     facts f;
     try {
-        f = gather();
+        f = gather(library, path);
         const classes_root root = open_root(where);
         try {
             for (const row& r : rows_of(f)) write(root.get(), r);
-            auto* path = const_cast<wchar_t*>(f.path.c_str());
+            auto* file = const_cast<wchar_t*>(f.path.c_str());
             if (where == scope::user)
-                check(RegisterTypeLibForUser(type_library::get().get(), path, nullptr));
+                check(RegisterTypeLibForUser(library, file, nullptr));
             else
-                check(RegisterTypeLib(type_library::get().get(), path, const_cast<wchar_t*>(L"")));
+                check(RegisterTypeLib(library, file, const_cast<wchar_t*>(L"")));
             return S_OK;
         } catch (...) {
             const HRESULT hr = describe(std::current_exception()).hresult;
@@ -210,9 +209,17 @@ HRESULT register_server(scope where) noexcept {
     }
 }
 
+HRESULT register_server(scope where) noexcept {
+    try {
+        return register_file(type_library::get().get(), module::file_name(), where);
+    } catch (...) {
+        return describe(std::current_exception()).hresult;
+    }
+}
+
 HRESULT unregister_server(scope where) noexcept {
     try {
-        const facts f = gather();
+        const facts f = gather(type_library::get().get(), module::file_name());
         if (where == scope::user && !user_classes_exist()) return S_OK;  // nothing of ours can be there
         {
             const classes_root root = open_root(where);

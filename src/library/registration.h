@@ -2,6 +2,9 @@
 #pragma once
 
 #include <windows.h>
+#include <oaidl.h>
+
+#include <string>
 
 namespace zorvane::registration {
 
@@ -11,5 +14,9 @@ enum class scope { machine, user };
 
 HRESULT register_server(scope where = scope::machine) noexcept;
 HRESULT unregister_server(scope where = scope::machine) noexcept;
+
+// What register_server writes, for the OCX at `path` whose type library is `library`: register_server passes
+// the loaded OCX's own, the package generator (tools/package_rows.cpp) another file's.
+HRESULT register_file(ITypeLib* library, const std::wstring& path, scope where) noexcept;
 
 } // namespace zorvane::registration
