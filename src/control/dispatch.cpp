@@ -366,7 +366,19 @@ HRESULT call_entry(void* self, SHORT entry, const void* const* a, size_t count) 
 void deliver(result kind, VARIANT& value, VARIANT* to) {
     switch (kind) {
     case result::none: return;
-    case result::bstr: V_VT(&value) = VT_BSTR; break;
+    case result::bstr:
+        V_VT(&value) = VT_BSTR;
+        if (!V_BSTR(&value) && to) {
+            // No text (a failed method leaves none): the system's own copy decides what the caller gets (Wine's
+            // is an empty string).
+            VARIANT reference;
+            V_VT(&reference) = VT_BYREF | VT_BSTR;
+            V_BSTRREF(&reference) = &V_BSTR(&value);
+            VariantInit(to);
+            VariantCopyInd(to, &reference);
+            return;
+        }
+        break;
     case result::i4: V_VT(&value) = VT_I4; break;
     case result::i2: V_VT(&value) = VT_I2; break;
     case result::boolean: V_VT(&value) = VT_BOOL; break;

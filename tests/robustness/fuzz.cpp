@@ -453,8 +453,9 @@ bool exception_code_allowed(SCODE code) {
 
 // ---- one call -----------------------------------------------------------------------------------------------------
 
-// A call's answer and what its arguments hold afterwards, as text: whether each entry of rgvarg was rewritten and
-// the value it or its reference holds.
+// A call's answer and what its arguments hold afterwards, as text: the value each entry of rgvarg or its reference
+// holds. (Whether a by-value string was replaced does not show: the system may give the new copy the old one's
+// address.)
 std::string outcome(HRESULT hr, const VARIANT* result, const EXCEPINFO* exception, const UINT* arg_error,
                     const std::vector<argument>& args, const std::vector<VARIANTARG>& rgvarg) {
     std::string out = zvtest::describe_call(hr, result, exception, arg_error);
@@ -462,7 +463,6 @@ std::string outcome(HRESULT hr, const VARIANT* result, const EXCEPINFO* exceptio
         const argument& a = args[i];
         out += "; arg ";
         out += std::to_string(i);
-        if (std::memcmp(&rgvarg[i], &a.saved, sizeof(VARIANT)) != 0) out += " rewritten";
         out += ' ';
         switch (a.how) {
         case argument::kind::value: out += zvtest::describe(rgvarg[i]); break;
