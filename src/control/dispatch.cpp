@@ -48,8 +48,13 @@ enum class parameter : unsigned char {
     bstr_optional,  // [in, optional] BSTR
 };
 
-// What the [out, retval] parameter of a call made here points to.
-enum class result : unsigned char { none, bstr, i4, i2, boolean, dispatch, variant };
+// What the [out, retval] parameter of a call made here points to. `object`: an interface pointer, delivered as
+// VT_DISPATCH when its interface is dispatchable, which is found out at its first call (the interface may live
+// in another type library, and loading that one is no part of making the first call of another method).
+enum class result : unsigned char { none, bstr, i4, i2, boolean, dispatch, variant, object };
+
+// Whether an `object` result's interface is dispatchable: not yet known, yes, or no (calls go the general way).
+enum class dispatchable : unsigned char { unknown, yes, no };
 
 constexpr size_t most_parameters = 4;  // besides the result
 
@@ -61,6 +66,8 @@ struct function {
     unsigned char count, required;   // parameters besides the result; how many a caller must pass
     std::array<parameter, most_parameters> params;
     result returns;
+    HREFTYPE interface_type;         // an `object` result's interface
+    mutable dispatchable object;     // and whether it is dispatchable; read and written through atomic_ref
     SHORT entry;                     // vtable offset in bytes
 };
 
@@ -77,36 +84,50 @@ slim_lock creation_lock;
 std::atomic<table*> tables{nullptr};
 
 // What an [out, retval] pointer points to, as ITypeInfo::Invoke delivers it; `none` when not one of ours.
-result result_of(ITypeInfo* info, const TYPEDESC& pointee) {
+result result_of(const TYPEDESC& pointee) {
     switch (pointee.vt) {
     case VT_BSTR: return result::bstr;
     case VT_I4: return result::i4;
     case VT_I2: return result::i2;
     case VT_BOOL: return result::boolean;
     case VT_VARIANT: return result::variant;
-    case VT_PTR: break;
+    case VT_PTR: return pointee.lptdesc->vt == VT_USERDEFINED ? result::object : result::none;
     default: return result::none;
     }
-    // An interface pointer that is dispatchable arrives as VT_DISPATCH; aliases (IPictureDisp names Picture)
-    // are followed.
-    if (pointee.lptdesc->vt != VT_USERDEFINED) return result::none;
+}
+
+// Whether `type` is a dispatchable interface, aliases (IPictureDisp names Picture) followed.
+bool is_dispatchable(ITypeInfo* info, HREFTYPE type) {
     com_ptr<ITypeInfo> target;
-    if (FAILED(info->GetRefTypeInfo(pointee.lptdesc->hreftype, target.put()))) return result::none;
+    if (FAILED(info->GetRefTypeInfo(type, target.put()))) return false;
     for (int depth = 0; depth < 8; ++depth) {
         TYPEATTR* attr = nullptr;
-        if (FAILED(target->GetTypeAttr(&attr))) return result::none;
+        if (FAILED(target->GetTypeAttr(&attr))) return false;
         const TYPEKIND kind = attr->typekind;
-        const bool dispatchable = kind == TKIND_DISPATCH ||
-                                  (kind == TKIND_INTERFACE && (attr->wTypeFlags & TYPEFLAG_FDISPATCHABLE));
+        const bool dispatch = kind == TKIND_DISPATCH ||
+                              (kind == TKIND_INTERFACE && (attr->wTypeFlags & TYPEFLAG_FDISPATCHABLE));
         const bool alias = kind == TKIND_ALIAS && attr->tdescAlias.vt == VT_USERDEFINED;
         const HREFTYPE aliased = alias ? attr->tdescAlias.hreftype : 0;
         target->ReleaseTypeAttr(attr);
-        if (!alias) return dispatchable ? result::dispatch : result::none;
+        if (!alias) return dispatch;
         com_ptr<ITypeInfo> next;
-        if (FAILED(target->GetRefTypeInfo(aliased, next.put()))) return result::none;
+        if (FAILED(target->GetRefTypeInfo(aliased, next.put()))) return false;
         target = std::move(next);
     }
-    return result::none;
+    return false;
+}
+
+// The result kind a call of `f` is made with, finding out once whether an interface result is dispatchable;
+// `none` sends the call the general way.
+result result_kind(const function& f, ITypeInfo* info) {
+    if (f.returns != result::object) return f.returns;
+    std::atomic_ref<dispatchable> known(f.object);
+    dispatchable seen = known.load(std::memory_order_acquire);
+    if (seen == dispatchable::unknown) {
+        seen = is_dispatchable(info, f.interface_type) ? dispatchable::yes : dispatchable::no;
+        known.store(seen, std::memory_order_release);
+    }
+    return seen == dispatchable::yes ? result::dispatch : result::none;
 }
 
 bool parameter_of(const ELEMDESC& e, parameter& kind) {
@@ -128,7 +149,7 @@ bool parameter_of(const ELEMDESC& e, parameter& kind) {
 
 // Whether calls of `desc` can be made here, and how: a virtual stdcall member returning an HRESULT, not a
 // property put, whose parameters are of the kinds above (optional ones last) and whose result, if any, is last.
-void describe_call(ITypeInfo* info, const FUNCDESC& desc, function& f) {
+void describe_call(const FUNCDESC& desc, function& f) {
     f.direct = false;
     f.returns = result::none;
     if (desc.elemdescFunc.tdesc.vt != VT_HRESULT || desc.callconv != CC_STDCALL || desc.cParamsOpt < 0) return;
@@ -139,8 +160,9 @@ void describe_call(ITypeInfo* info, const FUNCDESC& desc, function& f) {
         const ELEMDESC& e = desc.lprgelemdescParam[p];
         if (e.paramdesc.wParamFlags & PARAMFLAG_FRETVAL) {
             if (p != desc.cParams - 1 || e.tdesc.vt != VT_PTR) return;
-            f.returns = result_of(info, *e.tdesc.lptdesc);
+            f.returns = result_of(*e.tdesc.lptdesc);
             if (f.returns == result::none) return;
+            if (f.returns == result::object) f.interface_type = e.tdesc.lptdesc->lptdesc->hreftype;
             continue;
         }
         parameter kind;
@@ -166,8 +188,9 @@ std::vector<function> describe_functions(ITypeInfo* info) {
     for (UINT i = 0; i < count; ++i) {
         FUNCDESC* desc = nullptr;
         check(info->GetFuncDesc(i, &desc));
-        function f{desc->memid, desc->invkind, {}, false, 0, 0, {}, result::none, desc->oVft};
-        describe_call(info, *desc, f);
+        function f{desc->memid, desc->invkind, {}, false, 0, 0, {}, result::none, 0, dispatchable::unknown,
+                   desc->oVft};
+        describe_call(*desc, f);
         for (SHORT p = 0; p < desc->cParams; ++p) {
             const ELEMDESC& e = desc->lprgelemdescParam[p];
             const USHORT flags = e.paramdesc.wParamFlags;
@@ -365,7 +388,9 @@ HRESULT call_entry(void* self, SHORT entry, const void* const* a, size_t count) 
 // then); the caller's VARIANT untouched by a method without one.
 void deliver(result kind, VARIANT& value, VARIANT* to) {
     switch (kind) {
-    case result::none: return;
+    case result::none:
+    case result::object:  // never made here before it is known to be a dispatch result
+        return;
     case result::bstr:
         V_VT(&value) = VT_BSTR;
         if (!V_BSTR(&value) && to) {
@@ -421,19 +446,22 @@ HRESULT exception_from(HRESULT hr, EXCEPINFO* exception) {
 }
 
 // Makes the call here when its arguments allow; false leaves it, untouched, to the general way.
-bool invoke_direct(const function& f, void* self, const DISPPARAMS& params, VARIANT* result, EXCEPINFO* exception,
-                   HRESULT& hr) {
+bool invoke_direct(const table& t, const function& f, void* self, const DISPPARAMS& params, VARIANT* out,
+                   EXCEPINFO* exception, HRESULT& hr) {
     if (!f.direct || params.cNamedArgs || params.cArgs > f.count || params.cArgs < f.required) return false;
+    const bool has_result = f.returns != result::none;
+    const result kind = result_kind(f, t.info.get());
+    if (has_result && kind == result::none) return false;
     call_frame frame;
     for (size_t i = 0; i < f.count; ++i) {
         const VARIANT* arg = i < params.cArgs ? &params.rgvarg[params.cArgs - 1 - i] : nullptr;
         if (!prepare(f.params[i], arg, frame, i)) return false;
     }
     size_t count = f.count;
-    if (f.returns == result::variant) frame.args[count++] = &frame.value;
-    else if (f.returns != result::none) frame.args[count++] = &V_I4(&frame.value);  // the union's storage
+    if (kind == result::variant) frame.args[count++] = &frame.value;
+    else if (has_result) frame.args[count++] = &V_I4(&frame.value);  // the union's storage
     const HRESULT called = call_entry(self, f.entry, frame.args.data(), count);
-    deliver(f.returns, frame.value, result);
+    deliver(kind, frame.value, out);
     hr = FAILED(called) ? exception_from(called, exception) : S_OK;
     return true;
 }
@@ -566,7 +594,7 @@ HRESULT invoke(REFIID iid, void* self, DISPID member, REFIID riid, WORD flags, D
         const table& t = table_for(iid);
         const function* f = find_function(t, member, flags);
         HRESULT hr = S_OK;
-        if (f && invoke_direct(*f, self, *params, result, exception, hr)) return hr;
+        if (f && invoke_direct(t, *f, self, *params, result, exception, hr)) return hr;
         if (!f || f->byref.empty())
             return t.info->Invoke(self, member, flags, params, result, exception, arg_error);
         return invoke_coerced(t, *f, self, member, flags, params, result, exception, arg_error);
