@@ -9,6 +9,8 @@
 # by programs of its bitness.
 #
 # Only the wineserver of <wine-dir>/prefix and the Xvfb whose PID `up` recorded are ever stopped.
+# Prefixes are copied from one booted template per architecture, kept beside the wine-dirs (in their parent
+# directory, or in $ZV_WINE_TEMPLATES): a prefix takes over a gigabyte and booting one takes half a minute.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
@@ -36,9 +38,11 @@ stop_server() { # <prefix>
   WINEPREFIX="$1" "$server" -w 2>/dev/null || true
 }
 
-# The template: booted once per wine-dir, with fonts and an X11 driver that needs no window manager.
+# The template: booted once, with fonts and an X11 driver that needs no window manager.
+templates=${ZV_WINE_TEMPLATES:-$(dirname "$wine_dir")}
+mkdir -p "$templates"
+template=$templates/wine-template-$WINEARCH
 make_template() {
-  local template="$wine_dir/template-$WINEARCH"
   [ -f "$template/.ready" ] && return 0
   rm -rf "$template"
   mkdir -p "$template"
@@ -57,10 +61,14 @@ make_template() {
 make_prefix() {
   (
     flock 9
-    make_template
     stop_server "$wine_dir/prefix"
-    rm -rf "$wine_dir/prefix"
-    cp -a "$wine_dir/template-$WINEARCH" "$wine_dir/prefix"
+    rm -rf "$wine_dir/prefix" "$wine_dir/template-$WINEARCH" # (the latter: where older builds kept one)
+    (
+      flock 8
+      make_template
+    ) 8>"$template.lock"
+    cp -a "$template" "$wine_dir/prefix"
+    rm -f "$wine_dir/prefix/.ready"
   ) 9>"$wine_dir/.lock"
 }
 

@@ -256,7 +256,8 @@ upgrade_code() { # <kind>: from the package's source
     "$scripts/../packaging/ZorvaneLib.wxs"
 }
 shared='Common Files\ZorvaneLib\ZorvaneLib.ocx'
-wine_user=$(ls "$dir/template-win64/drive_c/users" | grep -vx Public | head -n 1)  # Wine's name for this user
+templates=${ZV_WINE_TEMPLATES:-$(dirname "$dir")}  # where test_prefix.sh keeps the booted prefixes
+wine_user=$(ls "$templates/wine-template-win64/drive_c/users" | grep -vx Public | head -n 1)  # Wine's name for this user
 user_folder="C:\\users\\$wine_user\\AppData\\Local\\Programs\\Common\\ZorvaneLib\\ZorvaneLib.ocx"
 case "$arch32" in
   win32) check_kind x86 win32 "$(upgrade_code x86)" "32=C:\\Program Files\\$shared" ;;
