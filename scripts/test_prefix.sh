@@ -62,13 +62,12 @@ make_prefix() {
   (
     flock 9
     stop_server "$wine_dir/prefix"
-    rm -rf "$wine_dir/prefix" "$wine_dir/template-$WINEARCH" # (the latter: where older builds kept one)
+    rm -rf "$wine_dir/prefix"
     (
       flock 8
       make_template
     ) 8>"$template.lock"
     cp -a "$template" "$wine_dir/prefix"
-    rm -f "$wine_dir/prefix/.ready"
   ) 9>"$wine_dir/.lock"
 }
 
