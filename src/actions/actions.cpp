@@ -3,6 +3,7 @@
 
 #include "library/errors.h"
 #include "library/raii.h"
+#include "sysinfo/machine.h"
 
 #include <shellapi.h>
 
@@ -13,19 +14,29 @@ namespace {
 
 const wchar_t run_key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
-void enable_shutdown_privilege() noexcept {
-    unique_handle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return;
-    TOKEN_PRIVILEGES privileges{};
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    if (!LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid)) return;
-    AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
+// The system folder, as the system names it.
+std::wstring system_folder() {
+    std::wstring folder = sysinfo::folder_path(sysinfo::folder::system);
+    if (folder.empty()) {
+        const DWORD code = GetLastError();
+        throw error::from_win32(code ? code : ERROR_PATH_NOT_FOUND);
+    }
+    return folder;
 }
+
+bool holds_nul(std::wstring_view text) noexcept { return text.find(L'\0') != std::wstring_view::npos; }
 
 } // namespace
 
-void start_process(std::wstring_view command_line, WORD show) {
+std::wstring system_file(const wchar_t* file) {
+    std::wstring path = system_folder();
+    if (path.back() != L'\\') path += L'\\';
+    return path + file;
+}
+
+void start_system_program(const wchar_t* program, std::wstring_view command_line, WORD show) {
+    const std::wstring folder = system_folder();
+    const std::wstring application = system_file(program);
     std::vector<wchar_t> line(command_line.begin(), command_line.end());
     line.push_back(L'\0');  // CreateProcessW may write into its command line
     STARTUPINFOW startup{};
@@ -33,40 +44,70 @@ void start_process(std::wstring_view command_line, WORD show) {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = show;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                        &startup, &process))
         throw error::from_win32(GetLastError());
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    const unique_handle thread(process.hThread), started(process.hProcess);
 }
 
 void exit_windows(UINT flags) noexcept {
-    enable_shutdown_privilege();
+    unique_handle token;
+    TOKEN_PRIVILEGES previous{};
+    DWORD previous_size = 0;
+    bool adjusted = false;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) {
+        TOKEN_PRIVILEGES wanted{};
+        wanted.PrivilegeCount = 1;
+        wanted.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        if (LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &wanted.Privileges[0].Luid))
+            adjusted = AdjustTokenPrivileges(token.get(), FALSE, &wanted, sizeof(previous), &previous,
+                                             &previous_size) != FALSE;
+    }
     ExitWindowsEx(flags, 0);
+    // The previous state lists only what the adjustment changed: nothing when the privilege was enabled already
+    // or the token does not hold it.
+    if (adjusted && previous.PrivilegeCount) AdjustTokenPrivileges(token.get(), FALSE, &previous, 0, nullptr, nullptr);
 }
 
-bool add_to_startup(const std::wstring& name, const std::wstring& command_line) noexcept {
-    unique_hkey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, run_key, 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) return false;
-    const auto size = static_cast<DWORD>((command_line.size() + 1) * sizeof(wchar_t));
-    return RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(command_line.c_str()),
-                          size) == ERROR_SUCCESS;
+bool add_to_startup(std::wstring_view name, std::wstring_view command_line) noexcept {
+    if (holds_nul(name) || holds_nul(command_line)) return false;
+    try {
+        const std::wstring value_name(name), data(command_line);
+        unique_hkey key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, run_key, 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) return false;
+        const auto size = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
+        return RegSetValueExW(key.get(), value_name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                              size) == ERROR_SUCCESS;
+    } catch (...) {
+        return false;  // no memory for the texts: nothing written
+    }
 }
 
-bool delete_at_startup(const std::wstring& name) noexcept {
-    unique_hkey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, run_key, 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) return false;
-    return RegDeleteValueW(key.get(), name.c_str()) == ERROR_SUCCESS;
+bool delete_at_startup(std::wstring_view name) noexcept {
+    if (holds_nul(name)) return false;
+    try {
+        const std::wstring value_name(name);
+        unique_hkey key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, run_key, 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) return false;
+        return RegDeleteValueW(key.get(), value_name.c_str()) == ERROR_SUCCESS;
+    } catch (...) {
+        return false;
+    }
 }
 
 // shell32 is the slowest of the library's imports to load and only shell requests need it: each request
-// loads it (a count more where the host has it already) and lets it go when ShellExecuteW has returned.
-// It is one of the system's known DLLs, so it always comes from the system folder.
+// loads it (a count more where the host has it already) from the system folder, and lets it go when
+// ShellExecuteW has returned.
 void shell_open(const std::wstring& file, const wchar_t* directory) noexcept {
-    const unique_hmodule shell(LoadLibraryW(L"shell32.dll"));
-    if (!shell) return;
-    const auto execute = reinterpret_cast<decltype(&ShellExecuteW)>(
-        reinterpret_cast<void (*)()>(GetProcAddress(shell.get(), "ShellExecuteW")));
-    if (execute) execute(nullptr, L"Open", file.c_str(), L"", directory, SW_SHOWNORMAL);
+    try {
+        const unique_hmodule shell(LoadLibraryW(system_file(L"shell32.dll").c_str()));
+        if (!shell) return;
+        const auto execute = reinterpret_cast<decltype(&ShellExecuteW)>(
+            reinterpret_cast<void (*)()>(GetProcAddress(shell.get(), "ShellExecuteW")));
+        if (execute) execute(nullptr, L"Open", file.c_str(), L"", directory, SW_SHOWNORMAL);
+    } catch (...) {
+        // No system folder to load it from, or no memory for its name: the request is not made.
+    }
 }
 
 std::wstring mailto(std::wstring_view address, std::wstring_view subject) {

@@ -9,20 +9,27 @@
 
 namespace zorvane::actions {
 
-// Starts `command_line` as a new process (the program found by the system's search, as CreateProcess does
-// without an application name), asking for `show` as its first window's state; does not wait.
-// Throws the classic error for a start that fails (53 File not found, ...).
-void start_process(std::wstring_view command_line, WORD show);
+// The full path of `file` in the system folder; throws the classic error when the system cannot name its folder.
+std::wstring system_file(const wchar_t* file);
 
-// Enables the shutdown privilege of this process's token where the token holds it, then asks
-// ExitWindowsEx for exactly `flags`. What Windows answers is not reported.
+// Starts `command_line` as a new process of `program`, a program of the system folder named in full, with the
+// system folder as its current folder: nothing it starts or loads by a bare name is looked for in the host's
+// folder or in the host's current folder (where the documents are). Asks for `show` as its first window's state;
+// does not wait. Throws the classic error for a start that fails (53 File not found, ...).
+void start_system_program(const wchar_t* program, std::wstring_view command_line, WORD show);
+
+// Enables the shutdown privilege of this process's token where the token holds it, asks ExitWindowsEx for
+// exactly `flags`, then puts the privilege back as it was. What Windows answers is not reported.
 void exit_windows(UINT flags) noexcept;
 
 // The machine-wide Run key: true when the value was written (or deleted). The key is opened, never created.
-bool add_to_startup(const std::wstring& name, const std::wstring& command_line) noexcept;
-bool delete_at_startup(const std::wstring& name) noexcept;
+// A name or command line holding a NUL is refused (false, nothing written): the registry would keep only the
+// text before it, and the rest would hide in the value's data.
+bool add_to_startup(std::wstring_view name, std::wstring_view command_line) noexcept;
+bool delete_at_startup(std::wstring_view name) noexcept;
 
-// ShellExecute with the verb "Open", empty parameters, the given directory and SW_SHOWNORMAL.
+// ShellExecute with the verb "Open", empty parameters, the given directory and SW_SHOWNORMAL; shell32 is loaded
+// from the system folder for the request and let go afterwards.
 void shell_open(const std::wstring& file, const wchar_t* directory) noexcept;
 
 // "mailto:" address ?Subject= subject, nothing escaped.

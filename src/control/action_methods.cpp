@@ -9,8 +9,9 @@ namespace {
 constexpr WORD show = SW_SHOW;
 constexpr WORD minimized = SW_SHOWMINIMIZED;
 
+// Every applet line starts the system's rundll32, whatever the line names first.
 void applet(const wchar_t* command_line, WORD show_window = show) {
-    actions::start_process(command_line, show_window);
+    actions::start_system_program(L"rundll32.exe", command_line, show_window);
 }
 
 void set_bool(VARIANT* result, bool value) noexcept {
@@ -50,13 +51,12 @@ void control::WinRestart() { actions::exit_windows(EWX_REBOOT); }
 
 void control::AddToStartup(BSTR ProgName, BSTR ProgPath, VARIANT* result) {
     VariantInit(result);
-    const bool written = actions::add_to_startup(std::wstring(text_of(ProgName)), std::wstring(text_of(ProgPath)));
-    set_bool(result, written);
+    set_bool(result, actions::add_to_startup(text_of(ProgName), text_of(ProgPath)));
 }
 
 void control::DeleteAtStartup(BSTR ProgName, VARIANT* result) {
     VariantInit(result);
-    set_bool(result, actions::delete_at_startup(std::wstring(text_of(ProgName))));
+    set_bool(result, actions::delete_at_startup(text_of(ProgName)));
 }
 
 void control::ShellWeb(const BSTR* WebAddress) { actions::shell_open(std::wstring(text_of(*WebAddress)), L"c:\\"); }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -44,8 +45,15 @@ struct actions : zvtest::control_fixture {
 
 // ---- Applets --------------------------------------------------------------------------------------------------
 
-// What the stand-in named `name` wrote, waiting for it up to five seconds.
-std::optional<std::pair<std::wstring, int>> take_record(const wchar_t* name) {
+// What a stand-in named `name` wrote: how it was started, where it ran from and in which current folder.
+struct record {
+    std::wstring command_line;
+    int show = -1;
+    std::wstring program, current_folder;
+};
+
+// The record of the stand-in named `name`, waiting for it up to five seconds.
+std::optional<record> take_record(const wchar_t* name) {
     const std::wstring path = temp_folder() + name + L".record";
     for (int i = 0; i < 500; ++i) {
         HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -55,15 +63,85 @@ std::optional<std::pair<std::wstring, int>> take_record(const wchar_t* name) {
             ReadFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &read, nullptr);
             CloseHandle(file);
             DeleteFileW(path.c_str());
-            const size_t line = text.find(L'\n');
-            return std::make_pair(text.substr(0, line), std::stoi(text.substr(line + 1)));
+            std::vector<std::wstring> lines;
+            for (size_t at = 0; at <= text.size();) {
+                const size_t end = std::min(text.find(L'\n', at), text.size());
+                lines.push_back(text.substr(at, end - at));
+                at = end + 1;
+            }
+            lines.resize(4);
+            return record{lines[0], std::stoi(lines[1]), lines[2], lines[3]};
         }
         Sleep(10);
     }
     return std::nullopt;
 }
 
-TEST_F(actions, each_applet_starts_its_command_line_with_its_show_state) {
+bool same_path(const std::wstring& a, const std::wstring& b) { return lstrcmpiW(a.c_str(), b.c_str()) == 0; }
+
+std::wstring program_folder() {
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1);
+}
+
+std::wstring system_folder() {
+    wchar_t folder[MAX_PATH] = {};
+    GetSystemDirectoryW(folder, MAX_PATH);
+    return folder;
+}
+
+// A folder of documents as the host's current folder, holding a program and an applet planted there (the
+// recording stand-in as rundll32.exe, a library that leaves a mark when loaded as password.cpl). The host's own
+// folder already holds a stand-in rundll32.exe: the tests' program folder.
+struct planted_current_folder {
+    const std::wstring folder = temp_folder() + L"zv documents\\";
+    const std::wstring loaded_mark = temp_folder() + L"zv_planted_applet.loaded";
+    wchar_t previous[MAX_PATH] = {};
+    planted_current_folder() {
+        CreateDirectoryW(folder.c_str(), nullptr);
+        EXPECT_TRUE(CopyFileW((program_folder() + L"rundll32.exe").c_str(), (folder + L"rundll32.exe").c_str(), FALSE));
+        EXPECT_TRUE(CopyFileW((program_folder() + L"zv_planted_applet.dll").c_str(), (folder + L"password.cpl").c_str(),
+                              FALSE));
+        DeleteFileW(loaded_mark.c_str());
+        GetCurrentDirectoryW(MAX_PATH, previous);
+        EXPECT_TRUE(SetCurrentDirectoryW(folder.c_str()));
+    }
+    ~planted_current_folder() {
+        SetCurrentDirectoryW(previous);
+        DeleteFileW((folder + L"rundll32.exe").c_str());
+        DeleteFileW((folder + L"password.cpl").c_str());
+        RemoveDirectoryW(folder.c_str());
+        DeleteFileW(loaded_mark.c_str());
+    }
+};
+
+// The recording stand-in in the place of the system's rundll32.exe (in the throwaway prefix), run as a program
+// of its own rather than Wine's built-in one; everything as it was afterwards.
+struct system_rundll32_standin {
+    const std::wstring real = system_folder() + L"\\rundll32.exe", saved = real + L".zv-saved";
+    const wchar_t* overrides = L"Software\\Wine\\DllOverrides";
+    system_rundll32_standin() {
+        EXPECT_TRUE(MoveFileExW(real.c_str(), saved.c_str(), MOVEFILE_REPLACE_EXISTING));
+        EXPECT_TRUE(CopyFileW((program_folder() + L"rundll32.exe").c_str(), real.c_str(), FALSE));
+        HKEY key = nullptr;
+        RegCreateKeyExW(HKEY_CURRENT_USER, overrides, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+        RegSetValueExW(key, L"rundll32.exe", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"native"), sizeof(L"native"));
+        RegCloseKey(key);
+    }
+    ~system_rundll32_standin() {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, overrides, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+            RegDeleteValueW(key, L"rundll32.exe");
+            RegCloseKey(key);
+        }
+        DeleteFileW(real.c_str());
+        MoveFileExW(saved.c_str(), real.c_str(), MOVEFILE_REPLACE_EXISTING);
+    }
+};
+
+TEST_F(actions, each_applet_starts_the_system_rundll32_with_its_command_line_and_show_state) {
     const std::wstring applet = L"rundll32.exe shell32.dll,Control_RunDLL ";
     const std::vector<std::pair<std::wstring, int>> rows = {
         {applet + L"intl.cpl,,0", 5},     {applet + L"sysdm.cpl @1", 5},  {applet + L"appwiz.cpl,,1", 5},
@@ -74,16 +152,50 @@ TEST_F(actions, each_applet_starts_its_command_line_with_its_show_state) {
         {applet + L"mmsys.cpl @1", 5},    {applet + L"sysdm.cpl,,0", 5},  {applet + L"sticpl.cpl,,0", 5},
         {L"rundll32 mouse,disable", 2},   {L"rundll32 keyboard,disable", 2},
     };
+    const system_rundll32_standin standin;
+    const planted_current_folder planted;
     DeleteFileW((temp_folder() + L"rundll32.record").c_str());
     for (size_t i = 0; i < rows.size(); ++i) {
         const int which = i < 18 ? first_applet + static_cast<int>(i) : mouse_disable + static_cast<int>(i - 18);
         SCOPED_TRACE(testing::Message() << "method " << which);
         ASSERT_EQ(S_OK, call0(which));
-        const auto record = take_record(L"rundll32");
-        ASSERT_TRUE(record.has_value()) << "the stand-in was not started";
-        EXPECT_EQ(rows[i].first, record->first);
-        EXPECT_EQ(rows[i].second, record->second);
+        const auto seen = take_record(L"rundll32");
+        ASSERT_TRUE(seen.has_value()) << "no rundll32 was started";
+        EXPECT_EQ(rows[i].first, seen->command_line);
+        EXPECT_EQ(rows[i].second, seen->show);
+        // The system's program, never the one in the host's folder or the planted one, and the system folder as
+        // its current folder, so that the applet and module names are not looked for among the documents.
+        EXPECT_TRUE(same_path(standin.real, seen->program)) << std::string(seen->program.begin(), seen->program.end());
+        EXPECT_TRUE(same_path(system_folder(), seen->current_folder))
+            << std::string(seen->current_folder.begin(), seen->current_folder.end());
     }
+}
+
+// The process a start made, kept to wait for.
+HANDLE started_process = nullptr;
+BOOL WINAPI keep_started(LPCWSTR application, LPWSTR line, LPSECURITY_ATTRIBUTES process, LPSECURITY_ATTRIBUTES thread,
+                         BOOL inherit, DWORD flags, LPVOID environment, LPCWSTR folder, LPSTARTUPINFOW startup,
+                         LPPROCESS_INFORMATION info) {
+    const BOOL started =
+        CreateProcessW(application, line, process, thread, inherit, flags, environment, folder, startup, info);
+    if (started)
+        DuplicateHandle(GetCurrentProcess(), info->hProcess, GetCurrentProcess(), &started_process, SYNCHRONIZE, FALSE,
+                        0);
+    return started;
+}
+
+TEST_F(actions, the_system_rundll32_loads_no_applet_planted_in_the_current_folder) {
+    // Wine's own rundll32 and shell32, asked for an applet that is not in the system folder.
+    const planted_current_folder planted;
+    zvtest::iat_hook hook(zvtest::ocx(), "kernel32.dll", "CreateProcessW", fn(&keep_started));
+    started_process = nullptr;
+    ASSERT_EQ(S_OK, call0(first_applet + 14));  // ShowPasswordProperties
+    ASSERT_NE(nullptr, started_process);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(started_process, 20000));
+    CloseHandle(started_process);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(planted.loaded_mark.c_str()))
+        << "the applet planted among the documents was loaded";
+    EXPECT_FALSE(take_record(L"rundll32").has_value());
 }
 
 DWORD start_error = ERROR_FILE_NOT_FOUND;
@@ -121,10 +233,17 @@ BOOL WINAPI spy_lookup(LPCWSTR system, LPCWSTR name, PLUID luid) {
     shutdown.steps.push_back(std::wstring(L"lookup ") + name);
     return LookupPrivilegeValueW(system, name, luid);
 }
-BOOL WINAPI spy_adjust(HANDLE, BOOL disable_all, PTOKEN_PRIVILEGES privileges, DWORD, PTOKEN_PRIVILEGES, PDWORD) {
+BOOL WINAPI spy_adjust(HANDLE, BOOL disable_all, PTOKEN_PRIVILEGES privileges, DWORD size, PTOKEN_PRIVILEGES previous,
+                       PDWORD previous_size) {
     shutdown.steps.push_back(L"adjust " + std::to_wstring(disable_all) + L" " +
                              std::to_wstring(privileges->PrivilegeCount) + L" " +
                              std::to_wstring(privileges->Privileges[0].Attributes));
+    // As the system answers: the previous state lists what the adjustment changed, here the disabled privilege.
+    if (previous && size >= sizeof(TOKEN_PRIVILEGES)) {
+        previous->PrivilegeCount = shutdown.holds_privilege ? 1 : 0;
+        previous->Privileges[0] = {privileges->Privileges[0].Luid, 0};
+        if (previous_size) *previous_size = sizeof(TOKEN_PRIVILEGES);
+    }
     SetLastError(shutdown.holds_privilege ? ERROR_SUCCESS : ERROR_NOT_ALL_ASSIGNED);
     return TRUE;
 }
@@ -135,27 +254,28 @@ BOOL WINAPI spy_exit(UINT flags, DWORD reserved) {
     return FALSE;  // refused: the call still succeeds
 }
 
-TEST_F(actions, shutdown_and_restart_enable_the_privilege_then_ask_with_exact_flags) {
+TEST_F(actions, shutdown_and_restart_enable_the_privilege_ask_with_exact_flags_and_restore_it) {
     HMODULE ocx = zvtest::ocx();
     zvtest::iat_hook open(ocx, "advapi32.dll", "OpenProcessToken", fn(&spy_open_token));
     zvtest::iat_hook lookup(ocx, "advapi32.dll", "LookupPrivilegeValueW", fn(&spy_lookup));
     zvtest::iat_hook adjust(ocx, "advapi32.dll", "AdjustTokenPrivileges", fn(&spy_adjust));
     zvtest::iat_hook exit(ocx, "user32.dll", "ExitWindowsEx", fn(&spy_exit));
-    const std::wstring privilege_steps[] = {L"open 40", L"lookup SeShutdownPrivilege", L"adjust 0 1 2", L"exit"};
+    const std::vector<std::wstring> steps = {L"open 40", L"lookup SeShutdownPrivilege", L"adjust 0 1 2", L"exit",
+                                             L"adjust 0 1 0"};
 
     for (auto [which, flags] : {std::pair{win_shutdown, 1u}, std::pair{win_restart, 2u}}) {
         shutdown = shutdown_spy{};
         EXPECT_EQ(S_OK, call0(which));
         EXPECT_EQ(flags, shutdown.flags);  // no force, no power-off
         EXPECT_EQ(0u, shutdown.reserved);
-        ASSERT_EQ(4u, shutdown.steps.size());
-        for (size_t i = 0; i < 4; ++i) EXPECT_EQ(privilege_steps[i], shutdown.steps[i]);
+        EXPECT_EQ(steps, shutdown.steps);  // and the privilege is disabled again, as it was
     }
-    // A token without the privilege: the request is still made, and the call still succeeds.
+    // A token without the privilege: the request is still made, the call still succeeds, nothing is put back.
     shutdown = shutdown_spy{};
     shutdown.holds_privilege = false;
     EXPECT_EQ(S_OK, call0(win_shutdown));
     EXPECT_EQ(1u, shutdown.flags);
+    EXPECT_EQ(std::vector<std::wstring>(steps.begin(), steps.begin() + 4), shutdown.steps);
 }
 
 // ---- Run key --------------------------------------------------------------------------------------------------
@@ -191,20 +311,21 @@ TEST_F(actions, startup_values_with_a_boolean_result) {
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, run_key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                              &created, nullptr));
     RegCloseKey(created);
-    auto added = [&](const wchar_t* name, const wchar_t* path) {
-        BSTR n = SysAllocString(name), p = SysAllocString(path);
+    auto text = [](std::wstring_view t) { return SysAllocStringLen(t.data(), static_cast<UINT>(t.size())); };
+    auto added = [&](std::wstring_view name, std::wstring_view path) {
+        BSTR n = text(name), p = text(path);
         VARIANT result;
         VariantInit(&result);
         EXPECT_EQ(S_OK, call<add>(add_to_startup, n, p, &result));
         EXPECT_EQ(VT_BOOL, V_VT(&result));
-        EXPECT_STREQ(name, n);  // the host's strings are never changed
-        EXPECT_STREQ(path, p);
+        EXPECT_EQ(name, std::wstring_view(n, SysStringLen(n)));  // the host's strings are never changed
+        EXPECT_EQ(path, std::wstring_view(p, SysStringLen(p)));
         SysFreeString(n);
         SysFreeString(p);
         return V_BOOL(&result) == VARIANT_TRUE;
     };
-    auto deleted = [&](const wchar_t* name) {
-        BSTR n = SysAllocString(name);
+    auto deleted = [&](std::wstring_view name) {
+        BSTR n = text(name);
         VARIANT result;
         VariantInit(&result);
         EXPECT_EQ(S_OK, call<remove>(delete_at_startup, n, &result));
@@ -232,6 +353,17 @@ TEST_F(actions, startup_values_with_a_boolean_result) {
     EXPECT_EQ(L"default.exe", read_run(L"").data);
     EXPECT_TRUE(deleted(L""));
     EXPECT_FALSE(read_run(L"").present);
+
+    // A text holding a NUL would be cut there by the registry, the rest hidden in the data: False, nothing written.
+    using namespace std::string_view_literals;
+    EXPECT_TRUE(added(L"ZvTest", L"C:\\ok.exe"));
+    EXPECT_FALSE(added(L"ZvTest\0Hidden"sv, L"C:\\other.exe"));
+    EXPECT_FALSE(added(L"ZvTest"sv, L"C:\\ok.exe\0C:\\evil.exe"sv));
+    EXPECT_FALSE(deleted(L"ZvTest\0Hidden"sv));
+    v = read_run(L"ZvTest");
+    EXPECT_EQ(L"C:\\ok.exe", v.data);
+    EXPECT_EQ(sizeof(L"C:\\ok.exe"), v.size);
+    EXPECT_TRUE(deleted(L"ZvTest"));
 
     // A key that cannot be opened: False, and nothing written.
     zvtest::iat_hook hook(zvtest::ocx(), "advapi32.dll", "RegOpenKeyExW", fn(&refuse_open));
@@ -296,13 +428,6 @@ TEST_F(actions, shell_requests_with_their_verb_folder_and_show_state) {
     SysFreeString(subject);
 }
 
-std::wstring program_folder() {
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
-
 TEST_F(actions, mail_request_reaches_the_program_registered_for_mailto) {
     // The prefix's mail program is the recording stand-in (the shell reads HKCR for URL protocols).
     HKEY command = nullptr;
@@ -326,9 +451,9 @@ TEST_F(actions, mail_request_reaches_the_program_registered_for_mailto) {
     SysFreeString(subject);
     const auto record = take_record(L"zv_mail_recorder");
     ASSERT_TRUE(record.has_value()) << "the registered mail program was not started";
-    EXPECT_NE(std::wstring::npos, record->first.find(L"mailto:someone@example.org?Subject=Hi there"))
-        << std::string(record->first.begin(), record->first.end());
-    EXPECT_EQ(SW_SHOWNORMAL, record->second);
+    EXPECT_NE(std::wstring::npos, record->command_line.find(L"mailto:someone@example.org?Subject=Hi there"))
+        << std::string(record->command_line.begin(), record->command_line.end());
+    EXPECT_EQ(SW_SHOWNORMAL, record->show);
 }
 
 struct wallpaper_call {
