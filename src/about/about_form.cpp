@@ -13,6 +13,7 @@
 
 #include <array>
 #include <iterator>
+#include <string>
 #include <vector>
 
 namespace zorvane {
@@ -81,6 +82,23 @@ com_ptr<IDispatch> make_kelb() noexcept {
         return kelb;
     control::create(IID_IDispatch, kelb.put_void());
     return kelb;
+}
+
+// Help.hlp beside the library, named in full; "" when there is none there. WinHelp would look for a bare name in
+// the host's current folder (and start its viewer by a bare name too), and a help file's macros can run programs.
+std::wstring help_file() noexcept {
+    try {
+        std::wstring path = module::file_name();
+        const size_t slash = path.find_last_of(L"\\/");
+        if (slash == std::wstring::npos) return {};
+        path.resize(slash + 1);
+        path += L"Help.hlp";
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
+        return path;
+    } catch (...) {
+        return {};
+    }
 }
 
 void unregister_form_class() noexcept { UnregisterClassW(form_class, module::instance()); }
@@ -246,9 +264,12 @@ void opening::click(int id) noexcept {
     case btn_close:
         close();
         break;
-    case btn_help:
-        WinHelpW(window_, L"Help.hlp", help_command, 0);  // no help file is shipped: the answer does not matter
+    case btn_help: {
+        // No help file is shipped: the answer does not matter.
+        const std::wstring help = help_file();
+        if (!help.empty()) WinHelpW(window_, help.c_str(), help_command, 0);
         break;
+    }
     case btn_mailto: {
         VARIANT address;
         V_VT(&address) = VT_BSTR;

@@ -46,6 +46,14 @@ BOOL WINAPI spy_help(HWND window, LPCWSTR file, UINT command, ULONG_PTR data) {
     return FALSE;  // no help file: the box goes on
 }
 
+// The box looks for its help file when "?" is clicked (and asks WinHelp only when it is there).
+std::atomic<int> help_lookups{0};
+DWORD WINAPI spy_attributes(LPCWSTR name) {
+    const std::wstring text = name ? name : L"";
+    if (text.size() >= 9 && !lstrcmpiW(text.c_str() + text.size() - 9, L"\\Help.hlp")) ++help_lookups;
+    return GetFileAttributesW(name);
+}
+
 HWND WINAPI failing_create_window(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE,
                                   LPVOID) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -359,14 +367,11 @@ TEST_F(about, help_and_mail_buttons_and_every_opening_loads_again) {
     EXPECT_TRUE(wait_until([&] { return box.focused() == box.item(btn_close); }, 1000));
     EXPECT_TRUE(box.tab_to(btn_help));
 
-    PostMessageW(box.form, WM_COMMAND, MAKEWPARAM(btn_help, BN_CLICKED), 0);
-    EXPECT_TRUE(wait_until([] { return help_calls > 0; }));
-    EXPECT_EQ(1, help_calls.load());
-    EXPECT_EQ(box.form, help.window);
-    EXPECT_EQ(L"Help.hlp", help.file);
-    EXPECT_EQ(15u, help.command);
-    EXPECT_EQ(0u, help.data);
-    EXPECT_TRUE(IsWindow(box.form));  // no help file: the box stays and works
+    // No help file beside the library: WinHelp is not asked at all (it would look for a bare name in the host's
+    // current folder). Sent, so that the click has been handled when the call returns.
+    SendMessageW(box.form, WM_COMMAND, MAKEWPARAM(btn_help, BN_CLICKED), 0);
+    EXPECT_EQ(0, help_calls.load());
+    EXPECT_TRUE(IsWindow(box.form));  // the box stays and works
     EXPECT_TRUE(box.tab_to(btn_mailto));
 
     PostMessageW(box.form, WM_COMMAND, MAKEWPARAM(btn_mailto, BN_CLICKED), 0);
@@ -425,19 +430,20 @@ TEST_F(about, enter_clicks_the_focused_button_and_escape_closes) {
     HMODULE ocx = zvtest::ocx();
     zvtest::procedure_hook shell(ocx, "ShellExecuteW", fn(&spy_shell));
     zvtest::iat_hook winhelp(ocx, "user32.dll", "WinHelpW", fn(&spy_help));
+    zvtest::iat_hook attributes(ocx, "kernel32.dll", "GetFileAttributesW", fn(&spy_attributes));
+    help_lookups = 0;
 
     opened_box box({true, false, nullptr, 3});
     ASSERT_NE(nullptr, box.form);
     ASSERT_TRUE(wait_until([&] { return box.focused() == box.item(btn_close); }, 1000));
     ASSERT_TRUE(box.tab_to(btn_help));
     PostMessageW(box.focused(), WM_KEYDOWN, VK_RETURN, 0);
-    EXPECT_TRUE(wait_until([] { return help_calls > 0; }));
-    EXPECT_EQ(box.form, help.window);
+    EXPECT_TRUE(wait_until([] { return help_lookups > 0; }));  // "?" clicked: the help file looked for
     ASSERT_TRUE(box.tab_to(btn_mailto));
     PostMessageW(box.focused(), WM_KEYDOWN, VK_RETURN, 0);
     EXPECT_TRUE(wait_until([] { return shell_calls > 0; }));
     EXPECT_EQ(L"mailto:support@example.com?Subject=", shell_file);
-    EXPECT_EQ(1, help_calls.load());
+    EXPECT_EQ(1, help_lookups.load());
     ASSERT_TRUE(box.tab_to(btn_close));
     PostMessageW(box.focused(), WM_KEYDOWN, VK_RETURN, 0);
     ASSERT_TRUE(box.wait_closed());
@@ -456,7 +462,8 @@ TEST_F(about, enter_clicks_the_focused_button_and_escape_closes) {
     PostMessageW(box.focused(), WM_KEYDOWN, VK_ESCAPE, 0);
     ASSERT_TRUE(box.wait_closed());
     EXPECT_EQ(S_OK, box.result.load());
-    EXPECT_EQ(1, help_calls.load());
+    EXPECT_EQ(1, help_lookups.load());
+    EXPECT_EQ(0, help_calls.load());  // none beside the library
     EXPECT_EQ(1, shell_calls.load());
 }
 
@@ -511,6 +518,24 @@ TEST_F(about, without_com_the_box_works_and_afterwards_the_library_unloads) {
         PostMessageW(box.form, WM_COMMAND, MAKEWPARAM(btn_mailto, BN_CLICKED), 0);
         EXPECT_TRUE(wait_until([] { return shell_calls > 0; }));
         EXPECT_EQ(L"mailto:support@example.com?Subject=", shell_file);
+
+        // A help file beside this copy: "?" asks WinHelp for it by its full path.
+        const std::wstring help_file = std::wstring(temp) + L"Help.hlp";
+        HANDLE file = CreateFileW(help_file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        CloseHandle(file);
+        {
+            zvtest::iat_hook winhelp(module, "user32.dll", "WinHelpW", fn(&spy_help));
+            help_calls = 0;
+            SendMessageW(box.form, WM_COMMAND, MAKEWPARAM(btn_help, BN_CLICKED), 0);
+        }
+        DeleteFileW(help_file.c_str());
+        EXPECT_EQ(1, help_calls.load());
+        EXPECT_EQ(box.form, help.window);
+        EXPECT_TRUE(lstrcmpiW(help_file.c_str(), help.file.c_str()) == 0)
+            << std::string(help.file.begin(), help.file.end());
+        EXPECT_EQ(15u, help.command);
+        EXPECT_EQ(0u, help.data);
 
         PostMessageW(box.form, WM_COMMAND, MAKEWPARAM(btn_close, BN_CLICKED), 0);
         ASSERT_TRUE(box.wait_closed());
