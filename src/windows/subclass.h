@@ -1,8 +1,9 @@
 // WinModule: the window procedures that hide a window's focus and hold a form to a minimum size.
 //
-// Each subclassed window keeps its own record (a window property): the procedure it had before, its
-// character set and what the control asked of it. Hiding twice, showing a window that was never hidden,
-// windows of different classes and forms with different minimums therefore all behave.
+// The library keeps a record for each window it subclassed: the procedure the window had before, its character
+// set and what the control asked of it. Hiding twice, showing a window that was never hidden, windows of
+// different classes and forms with different minimums therefore all behave. Only windows of this process are
+// subclassed, and a window counts as subclassed only by the library's own record of it.
 #pragma once
 
 #include <windows.h>

@@ -29,6 +29,7 @@ struct focus_spy {
         original = reinterpret_cast<WNDPROC>(
             SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&procedure)));
     }
+    ~focus_spy() { DestroyWindow(window); }  // while the spy it calls still exists
 };
 
 struct windows : ::testing::Test {
@@ -297,6 +298,46 @@ TEST_F(windows, desktop_icons_without_a_view_use_progman) {
     // A window of another process is never subclassed: the library is not held by it (see TearDown).
     EXPECT_EQ(S_OK, window_call(hide_focus, progman));
     EXPECT_EQ(S_OK, resize(progman, number(300), 200));
+}
+
+// ---- Records are the library's own ---------------------------------------------------------------------------
+
+// A window counts as subclassed only by the library's own record: a property under the name the library once kept
+// its records in, put on a window by another program, is never read.
+TEST_F(windows, forged_records_are_never_read) {
+    const auto forged = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x414141414140ull));
+    const wchar_t name[] = L"ZorvaneLib.Subclass";
+
+    // A window of another process: all three methods leave it alone.
+    standin other(L"bare");
+    HWND foreign = other.wait(L"Progman", false);
+    ASSERT_NE(nullptr, foreign);
+    ASSERT_TRUE(SetPropW(foreign, name, forged));
+    EXPECT_EQ(S_OK, window_call(show_focus, foreign));
+    EXPECT_EQ(S_OK, window_call(hide_focus, foreign));
+    EXPECT_EQ(S_OK, resize(foreign, number(300), 200));
+    EXPECT_EQ(S_OK, window_call(show_focus, foreign));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(other.process.hProcess, 0));
+
+    // A window of this process that was never subclassed: ShowFocus gives nothing back.
+    HWND own = child(L"BUTTON", 10);
+    const LONG_PTR own_procedure = GetWindowLongPtrW(own, GWLP_WNDPROC);
+    ASSERT_TRUE(SetPropW(own, name, forged));
+    EXPECT_EQ(S_OK, window_call(show_focus, own));
+    EXPECT_EQ(own_procedure, GetWindowLongPtrW(own, GWLP_WNDPROC));
+
+    // Subclassed, then the property forged: messages still reach the window, and ShowFocus restores it.
+    EXPECT_EQ(S_OK, window_call(hide_focus, own));
+    EXPECT_NE(own_procedure, GetWindowLongPtrW(own, GWLP_WNDPROC));
+    ASSERT_TRUE(SetPropW(own, name, forged));
+    SendMessageW(own, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"still answers"));
+    wchar_t text[32] = {};
+    GetWindowTextW(own, text, 32);
+    EXPECT_STREQ(L"still answers", text);
+    EXPECT_EQ(S_OK, window_call(show_focus, own));
+    EXPECT_EQ(own_procedure, GetWindowLongPtrW(own, GWLP_WNDPROC));
+    RemovePropW(own, name);
+    RemovePropW(foreign, name);
 }
 
 } // namespace
