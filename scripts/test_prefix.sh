@@ -43,7 +43,7 @@ templates=${ZV_WINE_TEMPLATES:-$(dirname "$wine_dir")}
 mkdir -p "$templates"
 template=$templates/wine-template-$WINEARCH
 make_template() {
-  [ -f "$template/.ready" ] && return 0
+  [ -f "$template/.ready-2" ] && return 0
   rm -rf "$template"
   mkdir -p "$template"
   (
@@ -52,10 +52,12 @@ make_template() {
     "$loader" wineboot -i >/dev/null 2>&1
     "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
     "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+    # A program that crashes ends at once with its report, instead of waiting in the debugger.
+    "$loader" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1
     stop_server "$template"
   )
   cp /usr/share/wine/fonts/*.ttf "$template/drive_c/windows/Fonts/" 2>/dev/null || true
-  touch "$template/.ready"
+  touch "$template/.ready-2"
 }
 
 make_prefix() {

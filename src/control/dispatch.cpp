@@ -565,6 +565,7 @@ HRESULT get_type_info(REFIID iid, UINT index, ITypeInfo** info) noexcept {
     if (!info) return E_POINTER;
     *info = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
+    const module::count busy;  // see invoke
     try {
         *info = type_library::info_of(iid).detach();
         return S_OK;
@@ -576,6 +577,7 @@ HRESULT get_type_info(REFIID iid, UINT index, ITypeInfo** info) noexcept {
 HRESULT get_ids_of_names(REFIID iid, REFIID riid, LPOLESTR* names, UINT count, DISPID* ids) noexcept {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     if (!names || !ids) return E_POINTER;
+    const module::count busy;  // see invoke
     try {
         return table_for(iid).info->GetIDsOfNames(names, count, ids);
     } catch (...) {
@@ -590,6 +592,8 @@ HRESULT invoke(REFIID iid, void* self, DISPID member, REFIID riid, WORD flags, D
     if (params->cArgs && !params->rgvarg) return E_INVALIDARG;
     if (params->cNamedArgs > params->cArgs || (params->cNamedArgs && !params->rgdispidNamedArgs))
         return E_INVALIDARG;
+    // The descriptions read here stay until the call is over, whatever the host frees while it runs.
+    const module::count busy;
     try {
         const table& t = table_for(iid);
         const function* f = find_function(t, member, flags);

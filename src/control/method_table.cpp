@@ -37,6 +37,9 @@ struct bound<Member, C> {
     static_assert(inputs_read_only<Args...>(), "inputs passed by reference must point to const");
     static HRESULT STDMETHODCALLTYPE call(dual_face* self, Args... args) noexcept {
         if ((is_null_pointer(args) || ...)) return raise_error(failure{0, L"Invalid pointer", E_POINTER});
+        // A method may call out (a message box, a modal loop, the shell), and the host may let go of the control
+        // meanwhile.
+        const keep_alive<control> alive(*self->owner);
         return run(C, [&] { (self->owner->*Member)(args...); });
     }
 };

@@ -113,6 +113,9 @@ ole_object::~ole_object() {
 }
 
 // ---- IUnknown ---------------------------------------------------------------------------------------------------
+//
+// Every method that calls the container, a sink, a stream or a bag holds the control (keep_alive) while it runs:
+// a container may let go of its last reference inside any such call, and the method goes on with its members.
 
 HRESULT ole_object::QueryInterface(REFIID iid, void** out) noexcept { return owner_.QueryInterface(iid, out); }
 ULONG ole_object::AddRef() noexcept { return owner_.AddRef(); }
@@ -138,6 +141,7 @@ void* ole_object::interface_for(REFIID iid) noexcept {
 // ---- IOleObject -------------------------------------------------------------------------------------------------
 
 HRESULT ole_object::SetClientSite(IOleClientSite* site) noexcept {
+    const keep_alive<ole_object> alive(*this);
     site_.reset();
     if (site) {
         site->AddRef();
@@ -148,6 +152,7 @@ HRESULT ole_object::SetClientSite(IOleClientSite* site) noexcept {
 }
 
 HRESULT ole_object::GetClientSite(IOleClientSite** site) noexcept {
+    const keep_alive<ole_object> alive(*this);
     if (!site) return E_POINTER;
     *site = site_.get();
     if (*site) (*site)->AddRef();
@@ -157,6 +162,7 @@ HRESULT ole_object::GetClientSite(IOleClientSite** site) noexcept {
 HRESULT ole_object::SetHostNames(LPCOLESTR, LPCOLESTR) noexcept { return S_OK; }
 
 HRESULT ole_object::Close(DWORD) noexcept {
+    const keep_alive<ole_object> alive(*this);
     InPlaceDeactivate();
     if (advise_holder_) advise_holder_->SendOnClose();
     return S_OK;
@@ -165,6 +171,7 @@ HRESULT ole_object::Close(DWORD) noexcept {
 HRESULT ole_object::SetMoniker(DWORD, IMoniker*) noexcept { return E_NOTIMPL; }  // no link source
 
 HRESULT ole_object::GetMoniker(DWORD assign, DWORD which, IMoniker** moniker) noexcept {
+    const keep_alive<ole_object> alive(*this);
     if (!moniker) return E_POINTER;
     *moniker = nullptr;
     return site_ ? site_->GetMoniker(assign, which, moniker) : E_UNEXPECTED;
@@ -178,6 +185,7 @@ HRESULT ole_object::GetClipboardData(DWORD, IDataObject** data) noexcept {
 }
 
 HRESULT ole_object::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND parent, LPCRECT position) noexcept {
+    const keep_alive<ole_object> alive(*this);
     switch (verb) {
     case OLEIVERB_PRIMARY:
     case OLEIVERB_SHOW:
@@ -214,6 +222,7 @@ HRESULT ole_object::GetUserType(DWORD form, LPOLESTR* type) noexcept {
 }
 
 HRESULT ole_object::SetExtent(DWORD aspect, SIZEL* size) noexcept {
+    const keep_alive<ole_object> alive(*this);
     if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
     if (!size) return E_POINTER;
     // Whatever size is asked for, the control stays 630 x 630 twips; a container in place hears so.
@@ -236,6 +245,7 @@ HRESULT ole_object::GetExtent(DWORD aspect, SIZEL* size) noexcept {
 }
 
 HRESULT ole_object::Advise(IAdviseSink* sink, DWORD* cookie) noexcept {
+    const keep_alive<ole_object> alive(*this);
     if (!sink || !cookie) return E_POINTER;
     if (!advise_holder_) {
         const HRESULT hr = CreateOleAdviseHolder(advise_holder_.put());
@@ -245,10 +255,12 @@ HRESULT ole_object::Advise(IAdviseSink* sink, DWORD* cookie) noexcept {
 }
 
 HRESULT ole_object::Unadvise(DWORD cookie) noexcept {
+    const keep_alive<ole_object> alive(*this);
     return advise_holder_ ? advise_holder_->Unadvise(cookie) : OLE_E_NOCONNECTION;
 }
 
 HRESULT ole_object::EnumAdvise(IEnumSTATDATA** advises) noexcept {
+    const keep_alive<ole_object> alive(*this);
     if (!advises) return E_POINTER;
     *advises = nullptr;
     return advise_holder_ ? advise_holder_->EnumAdvise(advises) : S_OK;
@@ -284,11 +296,8 @@ HRESULT ole_object::activate(IOleClientSite* site, HWND parent, LPCRECT position
         OLEINPLACEFRAMEINFO info{};
         info.cb = sizeof(info);
         if (!parent) in_place->GetWindow(&parent);
-        if (!position &&
-            SUCCEEDED(in_place->GetWindowContext(frame.put(), document.put(), &area, &clip, &info)) &&
-            info.haccel) {
-            DestroyAcceleratorTable(info.haccel);
-        }
+        // The accelerator table in `info` is the container's, which it goes on using: it is not ours to destroy.
+        if (!position) in_place->GetWindowContext(frame.put(), document.put(), &area, &clip, &info);
     }
     show_face_window(parent, area);
     return S_OK;
@@ -330,6 +339,7 @@ HRESULT ole_object::GetWindow(HWND* window) noexcept {
 HRESULT ole_object::ContextSensitiveHelp(BOOL) noexcept { return S_OK; }  // no help mode of its own
 
 HRESULT ole_object::InPlaceDeactivate() noexcept {
+    const keep_alive<ole_object> alive(*this);
     if (face_window_) {
         DestroyWindow(face_window_);
         face_window_ = nullptr;
@@ -371,6 +381,7 @@ HRESULT ole_object::GetControlInfo(CONTROLINFO* info) noexcept {
 HRESULT ole_object::OnMnemonic(MSG*) noexcept { return S_OK; }
 
 HRESULT ole_object::OnAmbientPropertyChange(DISPID id) noexcept {
+    const keep_alive<ole_object> alive(*this);
     if (id == DISPID_AMBIENT_USERMODE || id == DISPID_UNKNOWN) {
         read_ambient_user_mode();
         if (user_mode_) InPlaceDeactivate();
@@ -421,6 +432,7 @@ HRESULT ole_object::Freeze(DWORD, LONG, void*, DWORD* freeze) noexcept {
 HRESULT ole_object::Unfreeze(DWORD) noexcept { return S_OK; }
 
 HRESULT ole_object::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) noexcept {
+    const keep_alive<ole_object> alive(*this);
     view_aspects_ = aspects;
     view_flags_ = flags;
     view_sink_.reset();
@@ -432,6 +444,7 @@ HRESULT ole_object::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) noe
 }
 
 HRESULT ole_object::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) noexcept {
+    const keep_alive<ole_object> alive(*this);
     if (aspects) *aspects = view_aspects_;
     if (flags) *flags = view_flags_;
     if (sink) {
@@ -456,6 +469,7 @@ HRESULT ole_object::GetClassID(CLSID* clsid) noexcept {
 HRESULT ole_object::IsDirty() noexcept { return S_FALSE; }
 
 HRESULT ole_object::Load(IStream* stream) noexcept {
+    const keep_alive<ole_object> alive(*this);
     if (!stream) return E_POINTER;
     LONG extent[2] = {};
     ULONG read = 0;
@@ -464,6 +478,7 @@ HRESULT ole_object::Load(IStream* stream) noexcept {
 }
 
 HRESULT ole_object::Save(IStream* stream, BOOL) noexcept {
+    const keep_alive<ole_object> alive(*this);
     if (!stream) return E_POINTER;
     const LONG extent[2] = {extent_himetric, extent_himetric};
     ULONG written = 0;
@@ -481,6 +496,7 @@ HRESULT ole_object::GetSizeMax(ULARGE_INTEGER* size) noexcept {
 HRESULT ole_object::InitNew() noexcept { return S_OK; }
 
 HRESULT ole_object::Load(IPropertyBag* bag, IErrorLog* log) noexcept {
+    const keep_alive<ole_object> alive(*this);
     if (!bag) return E_POINTER;
     for (const wchar_t* name : {L"_extentx", L"_extenty"}) {
         unique_variant value;
@@ -491,6 +507,7 @@ HRESULT ole_object::Load(IPropertyBag* bag, IErrorLog* log) noexcept {
 }
 
 HRESULT ole_object::Save(IPropertyBag* bag, BOOL, BOOL) noexcept {
+    const keep_alive<ole_object> alive(*this);
     if (!bag) return E_POINTER;
     for (const wchar_t* name : {L"_extentx", L"_extenty"}) {
         VARIANT value;
@@ -505,6 +522,7 @@ HRESULT ole_object::Save(IPropertyBag* bag, BOOL, BOOL) noexcept {
 HRESULT ole_object::InitNew(IStorage* storage) noexcept { return storage ? S_OK : E_POINTER; }
 
 HRESULT ole_object::Load(IStorage* storage) noexcept {
+    const keep_alive<ole_object> alive(*this);
     if (!storage) return E_POINTER;
     com_ptr<IStream> stream;
     if (FAILED(storage->OpenStream(contents_stream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.put())))
@@ -513,6 +531,7 @@ HRESULT ole_object::Load(IStorage* storage) noexcept {
 }
 
 HRESULT ole_object::Save(IStorage* storage, BOOL) noexcept {
+    const keep_alive<ole_object> alive(*this);
     if (!storage) return E_POINTER;
     com_ptr<IStream> stream;
     const HRESULT hr = storage->CreateStream(contents_stream, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
@@ -526,6 +545,7 @@ HRESULT ole_object::HandsOffStorage() noexcept { return S_OK; }
 // ---- IQuickActivate ---------------------------------------------------------------------------------------------
 
 HRESULT ole_object::QuickActivate(QACONTAINER* container, QACONTROL* control) noexcept {
+    const keep_alive<ole_object> alive(*this);
     if (!container || !control) return E_POINTER;
     if (container->cbSize < sizeof(QACONTAINER) || control->cbSize < sizeof(QACONTROL)) return E_INVALIDARG;
     SetClientSite(container->pClientSite);
@@ -597,6 +617,7 @@ HRESULT ole_object::source_point::GetConnectionPointContainer(IConnectionPointCo
 }
 
 HRESULT ole_object::source_point::Advise(IUnknown* sink, DWORD* cookie) noexcept {
+    const keep_alive<ole_object> alive(owner_);
     if (!sink || !cookie) return E_POINTER;
     *cookie = 0;
     com_ptr<IUnknown> held;
@@ -613,6 +634,7 @@ HRESULT ole_object::source_point::Advise(IUnknown* sink, DWORD* cookie) noexcept
 }
 
 HRESULT ole_object::source_point::Unadvise(DWORD cookie) noexcept {
+    const keep_alive<ole_object> alive(owner_);
     auto found = std::find_if(sinks_.begin(), sinks_.end(), [&](const auto& s) { return s.first == cookie; });
     if (found == sinks_.end()) return CONNECT_E_NOCONNECTION;
     sinks_.erase(found);
@@ -620,6 +642,7 @@ HRESULT ole_object::source_point::Unadvise(DWORD cookie) noexcept {
 }
 
 HRESULT ole_object::source_point::EnumConnections(IEnumConnections** connections) noexcept {
+    const keep_alive<ole_object> alive(owner_);
     if (!connections) return E_POINTER;
     *connections = nullptr;
     try {

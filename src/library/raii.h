@@ -118,6 +118,21 @@ private:
     VARIANT value_;
 };
 
+// Holds a reference on `object` for as long as a call that may re-enter its host runs: a host that lets go of
+// its last reference meanwhile leaves the object (and the library, which it keeps loaded) to go when the call
+// returns.
+template <typename Object>
+class keep_alive final {
+public:
+    explicit keep_alive(Object& object) noexcept : object_(object) { object_.AddRef(); }
+    keep_alive(const keep_alive&) = delete;
+    keep_alive& operator=(const keep_alive&) = delete;
+    ~keep_alive() { object_.Release(); }
+
+private:
+    Object& object_;
+};
+
 template <typename T>
 class com_ptr final {
 public:

@@ -303,6 +303,58 @@ TEST_F(container, quick_activation_and_the_silent_source) {
     points->Release();
 }
 
+// ---- A container's callbacks ----------------------------------------------------------------------------------
+
+// A container may let go of its last reference inside any call the control makes to it (here: the ambient
+// UserMode read during activation, and OnInPlaceDeactivate during Close). The control and the library stay until
+// the control's own method has returned. The accelerator table the container hands over stays the container's.
+TEST(container_callbacks, the_container_may_let_go_of_the_control_inside_them) {
+    CoInitialize(nullptr);
+    ACCEL keys[] = {{FVIRTKEY | FCONTROL, 'S', 100}, {FVIRTKEY, VK_F1, 101}};
+    HACCEL accelerators = CreateAcceleratorTableW(keys, 2);
+    ASSERT_NE(nullptr, accelerators);
+    for (const bool in_close : {false, true}) {
+        SCOPED_TRACE(in_close ? "OnInPlaceDeactivate during Close" : "the ambient UserMode during DoVerb");
+        ASSERT_EQ(S_OK, zvtest::can_unload_now());  // nothing else of the library alive
+        IUnknown* object = zvtest::new_control();
+        IOleObject* ole = query<IOleObject>(object, IID_IOleObject);
+        object->Release();
+        ASSERT_NE(nullptr, ole);
+        zvtest::client_site site;
+        site.user_mode = false;
+        site.accelerators = accelerators;
+        site.window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 300, 300, nullptr, nullptr,
+                                      nullptr, nullptr);
+        ASSERT_EQ(S_OK, ole->SetClientSite(&site));
+        HRESULT inside = E_FAIL;
+        bool released = false;
+        auto let_go = [&] {
+            if (released) return;
+            released = true;
+            ole->Release();
+            inside = zvtest::can_unload_now();
+        };
+        if (in_close) {
+            // In place without a position: the control asks for the window context, accelerators included.
+            ASSERT_EQ(S_OK, ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, site.window, nullptr));
+            ASSERT_NE(nullptr, GetWindow(site.window, GW_CHILD));
+            site.on_deactivated = let_go;
+            EXPECT_EQ(S_OK, ole->Close(OLECLOSE_NOSAVE));
+        } else {
+            site.on_ambient = let_go;
+            EXPECT_EQ(S_OK, ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, site.window, nullptr));
+        }
+        EXPECT_EQ(S_FALSE, inside) << "the control went while its own method still ran";
+        EXPECT_EQ(S_OK, zvtest::can_unload_now()) << "the control stayed after its method returned";
+        EXPECT_EQ(nullptr, GetWindow(site.window, GW_CHILD));  // its face went with it
+        EXPECT_EQ(1u, site.references);
+        EXPECT_EQ(2, CopyAcceleratorTableW(accelerators, nullptr, 0)) << "the container's accelerators were destroyed";
+        DestroyWindow(site.window);
+    }
+    DestroyAcceleratorTable(accelerators);
+    CoUninitialize();
+}
+
 // ---- The system's ATL container -------------------------------------------------------------------------------
 
 TEST(atl_container, hosts_the_control_invisibly_and_calls_it) {

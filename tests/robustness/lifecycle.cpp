@@ -9,7 +9,8 @@
 // half through COM (CoCreateInstance, Release, CoFreeUnusedLibrariesEx). Each control is called through Invoke
 // with arguments and with one that raises; in two cycles of every 25 (one each way) it also shows its face in place,
 // opens the About box, makes a shell request (answered by a stand-in) and is used from a thread of its own that
-// then ends.
+// then ends; and the host lets go of it, and frees unused libraries, from a timer that fires inside the method
+// error report of a capture: the library must stay loaded until the method has returned.
 #include "support/client_site.h"
 #include "support/ocx.h"
 #include "support/iat_hook.h"
@@ -26,7 +27,7 @@
 namespace {
 
 const CLSID clsid_zorvane = {0xBFEF386B, 0xED41, 0x4B26, {0xB3, 0x02, 0xB4, 0xC3, 0x05, 0x4E, 0x25, 0xC5}};
-constexpr DISPID get_drive_label = 0x6003002C, set_cursor_position = 0x6003001A, shell_email = 0x6003003B;
+constexpr DISPID capture_desktop = 0x60030007, get_drive_label = 0x6003002C, set_cursor_position = 0x6003001A, shell_email = 0x6003003B;
 constexpr DISPID show_about = static_cast<DISPID>(0xFFFFFDD8);
 constexpr int heavy_every = 25;
 
@@ -135,6 +136,55 @@ void heavy_use(IDispatch* control, HMODULE module, HWND parent, long cycle) {
     CloseHandle(thread);
 }
 
+// The host's side of a control released from inside its own method: what the timer saw.
+struct release_inside {
+    IDispatch* control = nullptr;
+    HMODULE module = nullptr;
+    const std::wstring* path = nullptr;
+    bool fired = false, loaded = false;
+    HRESULT can_unload = S_OK;
+} inside;
+
+BOOL CALLBACK close_error_box(HWND window, LPARAM) {
+    wchar_t title[16] = {};
+    GetWindowTextW(window, title, 16);
+    if (!lstrcmpW(title, L"Ошибка")) PostMessageW(window, WM_COMMAND, IDOK, 0);
+    return TRUE;
+}
+
+void CALLBACK release_in_report(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    inside.fired = true;
+    inside.control->Release();
+    using can_unload = HRESULT(STDAPICALLTYPE*)();
+    inside.can_unload =
+        reinterpret_cast<can_unload>(reinterpret_cast<void (*)()>(GetProcAddress(inside.module, "DllCanUnloadNow")))();
+    CoFreeUnusedLibrariesEx(0, 0);
+    inside.loaded = GetModuleHandleW(inside.path->c_str()) != nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), &close_error_box, 0);
+}
+
+// A capture to a folder that does not exist shows the error report; a timer of the host's fires inside it, lets go
+// of the host's only reference to the control and frees unused libraries. Releases the control.
+void release_inside_the_report(IDispatch* control, HMODULE module, const std::wstring& path, long cycle) {
+    inside = {control, module, &path};
+    VARIANT file;
+    V_VT(&file) = VT_BSTR;
+    V_BSTR(&file) = SysAllocString(L"C:\\no such folder\\capture.bmp");
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, &release_in_report);
+    const HRESULT hr = invoke(control, capture_desktop, &file, 1);
+    VariantClear(&file);
+    if (!inside.fired) {
+        KillTimer(nullptr, timer);
+        control->Release();
+        fail("the timer did not fire inside the report", cycle);
+        return;
+    }
+    if (hr != S_OK) fail("the capture did not succeed after its report", cycle);
+    if (inside.can_unload != S_FALSE) fail("the library could be unloaded while a method ran", cycle);
+    if (!inside.loaded) fail("the library was unloaded while a method ran", cycle);
+}
+
 struct loaded_control {
     HMODULE module = nullptr;  // our own reference, when loaded through the exports
     IDispatch* control = nullptr;
@@ -177,8 +227,12 @@ void cycle(long n, const std::wstring& path, HWND parent) {
         return;
     }
     light_use(c.control, n);
-    if (n % heavy_every == heavy_every - 1 || n % heavy_every == 0) heavy_use(c.control, module, parent, n);
-    c.control->Release();
+    if (n % heavy_every == heavy_every - 1 || n % heavy_every == 0) {
+        heavy_use(c.control, module, parent, n);
+        release_inside_the_report(c.control, module, path, n);
+    } else {
+        c.control->Release();
+    }
     if (c.module) FreeLibrary(c.module);
     // COM's own reference: made by CoCreateInstance, and by the About box, which makes its control by ProgID.
     CoFreeUnusedLibrariesEx(0, 0);

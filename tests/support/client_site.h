@@ -6,6 +6,8 @@
 #include <ocidl.h>
 #include <olectl.h>
 
+#include <functional>
+
 namespace zvtest {
 
 class client_site final : public IOleClientSite, public IOleInPlaceSite, public IDispatch {
@@ -14,6 +16,9 @@ public:
     HWND window = nullptr;
     int activated = 0, deactivated = 0;
     RECT position_change{};
+    HACCEL accelerators = nullptr;          // handed over in GetWindowContext, as a container's frame hands its own
+    std::function<void()> on_ambient;       // run when the control reads an ambient property
+    std::function<void()> on_deactivated;   // run when the control says it left in-place activation
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite))
@@ -58,9 +63,15 @@ public:
     }
     HRESULT STDMETHODCALLTYPE OnUIActivate() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE GetWindowContext(IOleInPlaceFrame** f, IOleInPlaceUIWindow** d, LPRECT position,
-                                               LPRECT clip, LPOLEINPLACEFRAMEINFO) override {
+                                               LPRECT clip, LPOLEINPLACEFRAMEINFO info) override {
         *f = nullptr;
         *d = nullptr;
+        if (info) {
+            info->fMDIApp = FALSE;
+            info->hwndFrame = window;
+            info->haccel = accelerators;
+            info->cAccelEntries = accelerators ? CopyAcceleratorTableW(accelerators, nullptr, 0) : 0;
+        }
         SetRect(position, 10, 20, 500, 400);
         *clip = *position;
         return S_OK;
@@ -69,6 +80,7 @@ public:
     HRESULT STDMETHODCALLTYPE OnUIDeactivate(BOOL) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnInPlaceDeactivate() override {
         ++deactivated;
+        if (on_deactivated) on_deactivated();
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE DiscardUndoState() override { return S_OK; }
@@ -89,6 +101,7 @@ public:
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
                                      UINT*) override {
         if (id != DISPID_AMBIENT_USERMODE || !result) return DISP_E_MEMBERNOTFOUND;
+        if (on_ambient) on_ambient();
         V_VT(result) = VT_BOOL;
         V_BOOL(result) = user_mode ? VARIANT_TRUE : VARIANT_FALSE;
         return S_OK;
