@@ -107,7 +107,12 @@ error error::from_win32(DWORD code) {
     auto found = std::find_if(std::begin(win32_mappings), std::end(win32_mappings),
                               [code](const win32_mapping& m) { return m.code == code; });
     if (found != std::end(win32_mappings)) return error(found->number);
-    return from_hresult(HRESULT_FROM_WIN32(code));
+    return from_hresult(code ? HRESULT_FROM_WIN32(code) : E_FAIL);  // never a failure that reads as success
+}
+
+error error::from_last_error(long if_none) {
+    const DWORD code = GetLastError();
+    return code ? from_win32(code) : error(if_none);
 }
 
 failure describe(std::exception_ptr thrown) noexcept {

@@ -44,6 +44,8 @@ public:
     error(long number, std::wstring description);      // classic number, own description
     static error from_hresult(HRESULT hr);             // a failed COM call
     static error from_win32(DWORD code);               // a failed Windows call, as the nearest classic number
+    // The failed Windows call's last error as from_win32 makes it; classic number `if_none` when it set none.
+    static error from_last_error(long if_none);
 
     const failure& details() const noexcept { return failure_; }
     const char* what() const noexcept override { return "zorvane::error"; }

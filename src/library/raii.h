@@ -60,8 +60,9 @@ public:
     selected_object(const selected_object&) = delete;
     selected_object& operator=(const selected_object&) = delete;
     ~selected_object() {
-        if (previous_ && previous_ != HGDI_ERROR) SelectObject(dc_, previous_);
+        if (took()) SelectObject(dc_, previous_);
     }
+    bool took() const noexcept { return previous_ && previous_ != HGDI_ERROR; }
 
 private:
     HDC dc_;

@@ -1,4 +1,5 @@
 // CaptureHwnd and CaptureDesktop on a real screen (Xvfb): pixels, sizes, the clipboard and the file.
+#include "support/iat_hook.h"
 #include "support/message_box.h"
 #include "support/control_fixture.h"
 #include "support/ocx.h"
@@ -335,6 +336,79 @@ TEST_F(capture, an_unwritable_file_is_reported_and_the_picture_still_returned) {
     EXPECT_TRUE(box->has_ok);
     EXPECT_EQ(40, read_picture(picture).width);
     if (picture) picture->Release();
+}
+
+// Only disk files are written: a pipe server cannot take the picture nor act as the caller, devices are refused
+// by their names, and a file that cannot be written whole leaves the old one as it was, with nothing beside it.
+DWORD failing_write_error = 0;
+BOOL WINAPI failing_write(HANDLE, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED) {
+    if (written) *written = 0;
+    SetLastError(failing_write_error);
+    return FALSE;
+}
+
+std::vector<std::wstring> files_in(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (lstrcmpW(found.cFileName, L".") && lstrcmpW(found.cFileName, L"..")) names.push_back(found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+TEST_F(capture, only_disk_files_are_written_and_only_whole) {
+    painted_window window(300, 300, 40, 40, red, red);
+    auto reported = [&](const std::wstring& file) {
+        zvtest::message_box_watcher watcher(L"Ошибка");
+        IPictureDisp* picture = hwnd(window.id(), file.c_str());
+        EXPECT_EQ(40, read_picture(picture).width);  // the picture all the same
+        if (picture) picture->Release();
+        const auto box = watcher.wait();
+        return box ? box->text : L"(no box)";
+    };
+
+    const std::wstring pipe = L"\\\\.\\pipe\\zv capture " + std::to_wstring(GetCurrentProcessId());
+    HANDLE server = CreateNamedPipeW(pipe.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_NOWAIT, 1, 0, 1 << 20, 0,
+                                     nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, server);
+    EXPECT_EQ(L"75Path/File access error", reported(pipe));
+    EXPECT_FALSE(ConnectNamedPipe(server, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PIPE_LISTENING), GetLastError()) << "a client reached the pipe";
+    CloseHandle(server);
+    const std::wstring folder = temp_file(L"zv whole\\");
+    CreateDirectoryW(folder.c_str(), nullptr);
+    for (const std::wstring& device : {std::wstring(L"NUL"), std::wstring(L"con.bmp"), folder + L"Nul.png",
+                                       folder + L"COM1.bmp", std::wstring(L"\\\\?\\GLOBALROOT\\Device\\Null"),
+                                       std::wstring(L"\\\\localhost\\pipe\\zv"), folder})
+        EXPECT_EQ(L"75Path/File access error", reported(device)) << std::string(device.begin(), device.end());
+    EXPECT_TRUE(files_in(folder).empty());
+
+    // An existing file, and a disk that fills while the new one is written: the old file stays as it was.
+    const std::wstring file = folder + L"shot.bmp";
+    {
+        std::ofstream old(std::string(file.begin(), file.end()), std::ios::binary);
+        old << "the old picture";
+    }
+    failing_write_error = ERROR_DISK_FULL;
+    {
+        zvtest::iat_hook write(zvtest::ocx(), "kernel32.dll", "WriteFile", reinterpret_cast<const void*>(&failing_write));
+        EXPECT_EQ(L"61Disk full", reported(file));
+        EXPECT_EQ(L"61Disk full", reported(folder + L"new.png"));
+    }
+    std::ifstream kept(std::string(file.begin(), file.end()), std::ios::binary);
+    EXPECT_EQ("the old picture", std::string(std::istreambuf_iterator<char>(kept), {}));
+    kept.close();
+    EXPECT_EQ(std::vector<std::wstring>{L"shot.bmp"}, files_in(folder));
+    // Written whole, it replaces the old one, and nothing else is left beside it.
+    IPictureDisp* picture = hwnd(window.id(), file.c_str());
+    picture->Release();
+    EXPECT_EQ(40, read_bmp(file).image.width);
+    EXPECT_EQ(std::vector<std::wstring>{L"shot.bmp"}, files_in(folder));
+    DeleteFileW(file.c_str());
+    RemoveDirectoryW(folder.c_str());
 }
 
 TEST_F(capture, window_zero_gives_an_empty_picture_without_a_report) {
