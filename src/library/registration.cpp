@@ -10,6 +10,7 @@
 
 #include "zorvane_idl.h"
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -165,15 +166,103 @@ bool user_classes_exist() noexcept {
     return RegOpenKeyExW(HKEY_CURRENT_USER, user_classes, 0, KEY_QUERY_VALUE, key.put()) == ERROR_SUCCESS;
 }
 
-void remove_all(HKEY root, scope where, const facts& f) noexcept {
+// The default value of `path` under `root` ("" when there is none).
+std::wstring default_value(HKEY root, const std::wstring& path) {
+    unique_hkey key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return {};
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExW(key.get(), nullptr, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return {};
+    std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+    if (RegQueryValueExW(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size) !=
+        ERROR_SUCCESS)
+        return {};
+    value.resize(wcsnlen(value.c_str(), value.size()));
+    return value;
+}
+
+// A registered file name as one text to compare: quotes gone, environment strings expanded, full and long.
+std::wstring comparable(std::wstring path) {
+    if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"') path = path.substr(1, path.size() - 2);
+    auto grown = [](std::wstring& text, auto&& ask) {
+        std::wstring out(MAX_PATH, L'\0');
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            const DWORD length = ask(text.c_str(), out.data(), static_cast<DWORD>(out.size()));
+            if (length == 0) return;  // the system cannot say: the text stays as it is
+            if (length < out.size()) {
+                out.resize(wcsnlen(out.c_str(), length));
+                text = out;
+                return;
+            }
+            out.assign(length + 1, L'\0');
+        }
+    };
+    grown(path, [](const wchar_t* in, wchar_t* out, DWORD size) { return ExpandEnvironmentStringsW(in, out, size); });
+    grown(path, [](const wchar_t* in, wchar_t* out, DWORD size) { return GetFullPathNameW(in, size, out, nullptr); });
+    grown(path, [](const wchar_t* in, wchar_t* out, DWORD size) { return GetLongPathNameW(in, out, size); });
+    return path;
+}
+
+// Whose a registration is: nobody's (nothing registered), this file's, a file's that is gone, or another file's that
+// still exists at another path. Only the last is left alone: a fresh copy's unregistration cleans up after a
+// deleted one.
+enum class registered_file { none, ours, gone, another };
+
+registered_file owner_of(const std::wstring& registered, const std::wstring& ours) {
+    if (registered.empty()) return registered_file::none;
+    const std::wstring theirs = comparable(registered);
+    const std::wstring mine = comparable(ours);
+    if (CompareStringOrdinal(theirs.c_str(), static_cast<int>(theirs.size()), mine.c_str(),
+                             static_cast<int>(mine.size()), TRUE) == CSTR_EQUAL)
+        return registered_file::ours;
+    if (GetFileAttributesW(theirs.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_INVALID_NAME ||
+            code == ERROR_BAD_PATHNAME || code == ERROR_INVALID_DRIVE || code == ERROR_BAD_NETPATH)
+            return registered_file::gone;
+    }
+    return registered_file::another;
+}
+
+// The key of the type library's file for this architecture, as RegisterTypeLib writes it (versions in hex).
+std::wstring type_library_file_key(const facts& f) {
+    auto hex = [](WORD value) { return hex_digits(value, value > 0xFFF ? 4 : value > 0xFF ? 3 : value > 0xF ? 2 : 1); };
+    return L"TypeLib\\" + f.libid + L"\\" + hex(f.major) + L"." + hex(f.minor) + L"\\0\\" +
+           (f.syskind == SYS_WIN64 ? L"win64" : L"win32");
+}
+
+// Removes what registers this file: the class and ProgID rows only where the class's server is this file (or
+// one that is gone), the type library's registration by the same rule for its file.
+void remove_all(HKEY root, scope where, const facts& f, ITypeLib* library) noexcept {
     try {
-        auto rows = rows_of(f);
-        for (auto r = rows.rbegin(); r != rows.rend(); ++r)
-            if (r->key.rfind(L"CLSID\\", 0) == 0) remove(root, *r);
-        if (!other_view_registers(root, f))
+        const std::wstring server = default_value(root, L"CLSID\\" + f.clsid + L"\\InprocServer32");
+        if (owner_of(server, f.path) != registered_file::another) {
+            auto rows = rows_of(f);
             for (auto r = rows.rbegin(); r != rows.rend(); ++r)
-                if (r->key.rfind(L"CLSID\\", 0) != 0) remove(root, *r);
+                if (r->key.rfind(L"CLSID\\", 0) == 0) remove(root, *r);
+            if (!other_view_registers(root, f))
+                for (auto r = rows.rbegin(); r != rows.rend(); ++r)
+                    if (r->key.rfind(L"CLSID\\", 0) != 0) remove(root, *r);
+        }
+        // The user's type library may sit in the machine's classes (some systems register it there).
+        std::wstring library_file = default_value(root, type_library_file_key(f));
+        if (library_file.empty() && where == scope::user)
+            library_file = default_value(HKEY_CLASSES_ROOT, type_library_file_key(f));
+        const registered_file owner = owner_of(library_file, f.path);
+        if (owner == registered_file::another) return;
+        if (owner == registered_file::gone && library) {
+            // The system's unregistration reads the registered file to find its interfaces: this file, which
+            // describes the same ones, takes its place first.
+            auto* file = const_cast<wchar_t*>(f.path.c_str());
+            if (where == scope::user)
+                RegisterTypeLibForUser(library, file, nullptr);
+            else
+                RegisterTypeLib(library, file, const_cast<wchar_t*>(L""));
+        }
     } catch (...) {
+        return;  // out of memory: better left registered than another file's registration removed
     }
     GUID libid{};
     if (FAILED(CLSIDFromString(f.libid.c_str(), &libid))) return;
@@ -200,7 +289,7 @@ HRESULT register_file(ITypeLib* library, const std::wstring& path, scope where) 
             return S_OK;
         } catch (...) {
             const HRESULT hr = describe(std::current_exception()).hresult;
-            remove_all(root.get(), where, f);
+            remove_all(root.get(), where, f, nullptr);
             if (where == scope::user) delete_if_empty(HKEY_CURRENT_USER, user_classes);
             return hr;
         }
@@ -219,11 +308,12 @@ HRESULT register_server(scope where) noexcept {
 
 HRESULT unregister_server(scope where) noexcept {
     try {
-        const facts f = gather(type_library::get().get(), module::file_name());
+        const com_ptr<ITypeLib> library = type_library::get();
+        const facts f = gather(library.get(), module::file_name());
         if (where == scope::user && !user_classes_exist()) return S_OK;  // nothing of ours can be there
         {
             const classes_root root = open_root(where);
-            remove_all(root.get(), where, f);
+            remove_all(root.get(), where, f, library.get());
         }
         if (where == scope::user) delete_if_empty(HKEY_CURRENT_USER, user_classes);
         return S_OK;

@@ -114,4 +114,26 @@ grep -qiF "[$own\\CLSID\\$clsid" "$dir/per_user.reg" && fail "the per-user regis
 regsvr32 "regsvr32 /u /n /i:user" 0 /u /s /n /i:user
 snapshot per_user_removed
 same_as_before "per-user registered and unregistered" per_user_removed
+# Two copies of the OCX: unregistering the one never registered leaves the other's registration as it is; once the
+# registered file is gone, the copy's unregistration cleans up after it. For the machine and for the user.
+same_as() { # <what> <name> <name>
+  if diff -u "$dir/$2.reg" "$dir/$3.reg" >"$dir/$3.diff"; then ok "$1"; else fail "$1"; head -40 "$dir/$3.diff"; fi
+}
+copies=$dir/prefix/drive_c
+mkdir -p "$copies/zv lib" "$copies/zv other"
+cp "$ocx" "$copies/zv other/ZorvaneLib.ocx"
+for mode in machine user; do
+  flags=()
+  [ "$mode" = user ] && flags=(/n /i:user)
+  cp "$ocx" "$copies/zv lib/ZorvaneLib.ocx"
+  ocx_win='C:\zv lib\ZorvaneLib.ocx' regsvr32 "$mode: regsvr32 of one copy" 0 /s "${flags[@]}"
+  snapshot "copy_$mode"
+  ocx_win='C:\zv other\ZorvaneLib.ocx' regsvr32 "$mode: regsvr32 /u of another copy" 0 /u /s "${flags[@]}"
+  snapshot "other_copy_$mode"
+  same_as "$mode: unregistering another copy leaves the registered one's keys" "copy_$mode" "other_copy_$mode"
+  rm "$copies/zv lib/ZorvaneLib.ocx"
+  ocx_win='C:\zv other\ZorvaneLib.ocx' regsvr32 "$mode: regsvr32 /u of a copy, the registered file gone" 0 /u /s "${flags[@]}"
+  snapshot "gone_$mode"
+  same_as_before "$mode: a copy's unregistration after the registered file went" "gone_$mode"
+done
 exit $status
