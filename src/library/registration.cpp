@@ -103,24 +103,36 @@ void write(HKEY root, const row& r) {
     if (status != ERROR_SUCCESS) throw error::from_hresult(HRESULT_FROM_WIN32(status));
 }
 
-// Deletes the key when it holds neither subkeys nor values (RegDeleteKeyW alone refuses only subkeys).
-// A key shared with others, such as CLSID, is never empty while anyone else uses it.
-bool delete_if_empty(HKEY root, const std::wstring& path) noexcept {
-    unique_hkey probe;
-    DWORD subkeys = 0, values = 0;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, probe.put()) != ERROR_SUCCESS) return false;
-    if (RegQueryInfoKeyW(probe.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
-                         nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-        return false;
-    probe.reset();
-    return !subkeys && !values && RegDeleteKeyW(root, path.c_str()) == ERROR_SUCCESS;
+void check_status(LSTATUS status) {
+    if (status != ERROR_SUCCESS) throw error::from_hresult(HRESULT_FROM_WIN32(status));
 }
 
-// Removes the row's value, then every key of its path that is left empty, deepest first.
-void remove(HKEY root, const row& r) noexcept {
+// Deletes the key when it holds neither subkeys nor values (RegDeleteKeyW alone refuses only subkeys), and says
+// whether it did. A key shared with others, such as CLSID, is never empty while anyone else uses it. Throws
+// when the registry refuses.
+bool delete_if_empty(HKEY root, const std::wstring& path) {
+    unique_hkey probe;
+    DWORD subkeys = 0, values = 0;
+    const LSTATUS opened = RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, probe.put());
+    if (opened == ERROR_FILE_NOT_FOUND) return false;
+    check_status(opened);
+    check_status(RegQueryInfoKeyW(probe.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                                  nullptr, nullptr, nullptr, nullptr));
+    probe.reset();
+    if (subkeys || values) return false;
+    check_status(RegDeleteKeyW(root, path.c_str()));
+    return true;
+}
+
+// Removes the row's value, then every key of its path that is left empty, deepest first. Throws when the
+// registry refuses.
+void remove(HKEY root, const row& r) {
     unique_hkey key;
-    if (RegOpenKeyExW(root, r.key.c_str(), 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS)
-        RegDeleteValueW(key.get(), r.name);
+    const LSTATUS opened = RegOpenKeyExW(root, r.key.c_str(), 0, KEY_SET_VALUE, key.put());
+    if (opened == ERROR_FILE_NOT_FOUND) return;  // nothing of the row is there
+    check_status(opened);
+    const LSTATUS deleted = RegDeleteValueW(key.get(), r.name);
+    if (deleted != ERROR_FILE_NOT_FOUND) check_status(deleted);
     key.reset();
     std::wstring path = r.key;
     while (delete_if_empty(root, path)) {
@@ -132,7 +144,7 @@ void remove(HKEY root, const row& r) noexcept {
 
 // True when the other registry view (32-bit beside 64-bit) still registers the class: the ProgID key is
 // shared by both views and must stay for it.
-bool other_view_registers(HKEY root, const facts& f) noexcept {
+bool other_view_registers(HKEY root, const facts& f) {
     constexpr REGSAM other_view = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
     unique_hkey key;
     const std::wstring server = L"CLSID\\" + f.clsid + L"\\InprocServer32";
@@ -161,9 +173,12 @@ classes_root open_root(scope where) {
 
 // The user's own classes as they were before registration made them: never created just to be emptied, and
 // gone again once the last row has left (where the system keeps them, they are never empty).
-bool user_classes_exist() noexcept {
+bool user_classes_exist() {
     unique_hkey key;
-    return RegOpenKeyExW(HKEY_CURRENT_USER, user_classes, 0, KEY_QUERY_VALUE, key.put()) == ERROR_SUCCESS;
+    const LSTATUS opened = RegOpenKeyExW(HKEY_CURRENT_USER, user_classes, 0, KEY_QUERY_VALUE, key.put());
+    if (opened == ERROR_FILE_NOT_FOUND) return false;
+    check_status(opened);
+    return true;
 }
 
 // The default value of `path` under `root` ("" when there is none).
@@ -214,16 +229,16 @@ registered_file owner_of(const std::wstring& registered, const std::wstring& our
     if (registered.empty()) return registered_file::none;
     const std::wstring theirs = comparable(registered);
     const std::wstring mine = comparable(ours);
-    if (CompareStringOrdinal(theirs.c_str(), static_cast<int>(theirs.size()), mine.c_str(),
-                             static_cast<int>(mine.size()), TRUE) == CSTR_EQUAL)
-        return registered_file::ours;
-    if (GetFileAttributesW(theirs.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        const DWORD code = GetLastError();
-        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_INVALID_NAME ||
-            code == ERROR_BAD_PATHNAME || code == ERROR_INVALID_DRIVE || code == ERROR_BAD_NETPATH)
-            return registered_file::gone;
-    }
-    return registered_file::another;
+    const int order = CompareStringOrdinal(theirs.c_str(), static_cast<int>(theirs.size()), mine.c_str(),
+                                           static_cast<int>(mine.size()), TRUE);
+    if (order == 0) throw error::from_last_error(err::invalid_call);
+    if (order == CSTR_EQUAL) return registered_file::ours;
+    if (GetFileAttributesW(theirs.c_str()) != INVALID_FILE_ATTRIBUTES) return registered_file::another;
+    const DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_INVALID_NAME ||
+        code == ERROR_BAD_PATHNAME || code == ERROR_INVALID_DRIVE || code == ERROR_BAD_NETPATH)
+        return registered_file::gone;
+    throw error::from_win32(code);  // whether the file is there cannot be told: nothing is removed
 }
 
 // The key of the type library's file for this architecture, as RegisterTypeLib writes it (versions in hex).
@@ -233,43 +248,46 @@ std::wstring type_library_file_key(const facts& f) {
            (f.syskind == SYS_WIN64 ? L"win64" : L"win32");
 }
 
-// Removes what registers this file: the class and ProgID rows only where the class's server is this file (or
-// one that is gone), the type library's registration by the same rule for its file.
-void remove_all(HKEY root, scope where, const facts& f, ITypeLib* library) noexcept {
-    try {
-        const std::wstring server = default_value(root, L"CLSID\\" + f.clsid + L"\\InprocServer32");
-        if (owner_of(server, f.path) != registered_file::another) {
-            auto rows = rows_of(f);
+// What a registration names: the class's server and the type library's file, as registered ("" for none).
+struct registered {
+    std::wstring server, library_file;
+};
+
+registered read_registration(HKEY root, scope where, const facts& f) {
+    registered r{default_value(root, L"CLSID\\" + f.clsid + L"\\InprocServer32"),
+                 default_value(root, type_library_file_key(f))};
+    // The user's type library may sit in the machine's classes (some systems register it there).
+    if (r.library_file.empty() && where == scope::user)
+        r.library_file = default_value(HKEY_CLASSES_ROOT, type_library_file_key(f));
+    return r;
+}
+
+// Removes what registers this file: the class and ProgID rows only where the class's server is this file (or one
+// that is gone), the type library's registration by the same rule for its file. Throws at the first step the
+// registry refuses.
+void remove_all(HKEY root, scope where, const facts& f, const registered& now, ITypeLib* library) {
+    if (owner_of(now.server, f.path) != registered_file::another) {
+        auto rows = rows_of(f);
+        for (auto r = rows.rbegin(); r != rows.rend(); ++r)
+            if (r->key.rfind(L"CLSID\\", 0) == 0) remove(root, *r);
+        if (!other_view_registers(root, f))
             for (auto r = rows.rbegin(); r != rows.rend(); ++r)
-                if (r->key.rfind(L"CLSID\\", 0) == 0) remove(root, *r);
-            if (!other_view_registers(root, f))
-                for (auto r = rows.rbegin(); r != rows.rend(); ++r)
-                    if (r->key.rfind(L"CLSID\\", 0) != 0) remove(root, *r);
-        }
-        // The user's type library may sit in the machine's classes (some systems register it there).
-        std::wstring library_file = default_value(root, type_library_file_key(f));
-        if (library_file.empty() && where == scope::user)
-            library_file = default_value(HKEY_CLASSES_ROOT, type_library_file_key(f));
-        const registered_file owner = owner_of(library_file, f.path);
-        if (owner == registered_file::another) return;
-        if (owner == registered_file::gone && library) {
-            // The system's unregistration reads the registered file to find its interfaces: this file, which
-            // describes the same ones, takes its place first.
-            auto* file = const_cast<wchar_t*>(f.path.c_str());
-            if (where == scope::user)
-                RegisterTypeLibForUser(library, file, nullptr);
-            else
-                RegisterTypeLib(library, file, const_cast<wchar_t*>(L""));
-        }
-    } catch (...) {
-        return;  // out of memory: better left registered than another file's registration removed
+                if (r->key.rfind(L"CLSID\\", 0) != 0) remove(root, *r);
+    }
+    const registered_file owner = owner_of(now.library_file, f.path);
+    if (owner == registered_file::another) return;
+    auto* file = const_cast<wchar_t*>(f.path.c_str());
+    if (owner == registered_file::gone && library) {
+        // The system's unregistration reads the registered file to find its interfaces: this file, which
+        // describes the same ones, takes its place first.
+        check(where == scope::user ? RegisterTypeLibForUser(library, file, nullptr)
+                                   : RegisterTypeLib(library, file, const_cast<wchar_t*>(L"")));
     }
     GUID libid{};
-    if (FAILED(CLSIDFromString(f.libid.c_str(), &libid))) return;
-    if (where == scope::user)
-        UnRegisterTypeLibForUser(libid, f.major, f.minor, 0, f.syskind);
-    else
-        UnRegisterTypeLib(libid, f.major, f.minor, 0, f.syskind);
+    check(CLSIDFromString(f.libid.c_str(), &libid));
+    const HRESULT hr = where == scope::user ? UnRegisterTypeLibForUser(libid, f.major, f.minor, 0, f.syskind)
+                                            : UnRegisterTypeLib(libid, f.major, f.minor, 0, f.syskind);
+    if (owner != registered_file::none) check(hr);  // nothing registered: nothing to refuse
 }
 
 } // namespace
@@ -289,8 +307,11 @@ HRESULT register_file(ITypeLib* library, const std::wstring& path, scope where) 
             return S_OK;
         } catch (...) {
             const HRESULT hr = describe(std::current_exception()).hresult;
-            remove_all(root.get(), where, f, nullptr);
-            if (where == scope::user) delete_if_empty(HKEY_CURRENT_USER, user_classes);
+            try {  // what was written goes again, as far as the registry lets it
+                remove_all(root.get(), where, f, {f.path, {}}, nullptr);
+                if (where == scope::user) delete_if_empty(HKEY_CURRENT_USER, user_classes);
+            } catch (...) {
+            }
             return hr;
         }
     } catch (...) {
@@ -311,12 +332,22 @@ HRESULT unregister_server(scope where) noexcept {
         const com_ptr<ITypeLib> library = type_library::get();
         const facts f = gather(library.get(), module::file_name());
         if (where == scope::user && !user_classes_exist()) return S_OK;  // nothing of ours can be there
-        {
-            const classes_root root = open_root(where);
-            remove_all(root.get(), where, f, library.get());
+        const classes_root root = open_root(where);
+        const registered now = read_registration(root.get(), where, f);
+        try {
+            remove_all(root.get(), where, f, now, library.get());
+            if (where == scope::user) delete_if_empty(HKEY_CURRENT_USER, user_classes);
+            return S_OK;
+        } catch (...) {
+            // Refused midway: what was removed is written again, naming what it named, and the caller hears why.
+            const HRESULT hr = describe(std::current_exception()).hresult;
+            try {
+                if (!now.server.empty() && owner_of(now.server, f.path) != registered_file::another)
+                    register_file(library.get(), now.server, where);
+            } catch (...) {
+            }
+            return hr;
         }
-        if (where == scope::user) delete_if_empty(HKEY_CURRENT_USER, user_classes);
-        return S_OK;
     } catch (...) {
         return describe(std::current_exception()).hresult;
     }
