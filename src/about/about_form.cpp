@@ -55,9 +55,13 @@ const layout_row layout[] = {
 
 // Top-level windows of this thread that the modal form disables while it is open.
 BOOL CALLBACK collect_enabled(HWND window, LPARAM list) {
-    if (IsWindowEnabled(window) && IsWindowVisible(window))
+    if (!IsWindowEnabled(window) || !IsWindowVisible(window)) return TRUE;
+    try {
         reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-    return TRUE;
+        return TRUE;
+    } catch (...) {
+        return FALSE;  // no memory for the list: the windows after it stay enabled
+    }
 }
 
 // Whether this thread entered an apartment itself (the process's MTA, joined implicitly, does not count:
@@ -234,13 +238,22 @@ void opening::run_modal() noexcept {
     UpdateWindow(window_);
     SetFocus(GetDlgItem(window_, btn_close));
 
+    // Until the form is gone: a window destroyed without its procedure hearing of it (the system failing to hand
+    // it its data) ends the loop as well, at the latest when the thread's queue is next empty.
     MSG message{};
-    while (window_ && GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (window_ && IsDialogMessageW(window_, &message)) continue;
+    while (window_ && IsWindow(window_)) {
+        if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 250, QS_ALLINPUT);
+            continue;
+        }
+        if (message.message == WM_QUIT) break;
+        if (IsDialogMessageW(window_, &message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
-    if (window_) DestroyWindow(window_);  // the loop failed
+    if (window_ && IsWindow(window_)) DestroyWindow(window_);  // a quit message ended the loop
+    window_ = nullptr;
+    kelb_.reset();
     enable_others();
     if (previous_active_ && IsWindow(previous_active_) && IsWindowVisible(previous_active_) &&
         IsWindowEnabled(previous_active_))
@@ -284,8 +297,10 @@ void opening::click(int id) noexcept {
 LRESULT CALLBACK opening::procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
     if (message == WM_NCCREATE) {
         auto* form = static_cast<opening*>(reinterpret_cast<CREATESTRUCTW*>(l)->lpCreateParams);
+        SetLastError(0);
+        if (!SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form)) && GetLastError())
+            return FALSE;  // a form that cannot find its data is not made
         form->window_ = window;
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
     }
     auto* form = reinterpret_cast<opening*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (!form || form->window_ != window) return DefWindowProcW(window, message, w, l);

@@ -98,16 +98,13 @@ bool delete_at_startup(std::wstring_view name) noexcept {
 // shell32 is the slowest of the library's imports to load and only shell requests need it: each request
 // loads it (a count more where the host has it already) from the system folder, and lets it go when
 // ShellExecuteW has returned.
-void shell_open(const std::wstring& file, const wchar_t* directory) noexcept {
-    try {
-        const unique_hmodule shell(LoadLibraryW(system_file(L"shell32.dll").c_str()));
-        if (!shell) return;
-        const auto execute = reinterpret_cast<decltype(&ShellExecuteW)>(
-            reinterpret_cast<void (*)()>(GetProcAddress(shell.get(), "ShellExecuteW")));
-        if (execute) execute(nullptr, L"Open", file.c_str(), L"", directory, SW_SHOWNORMAL);
-    } catch (...) {
-        // No system folder to load it from, or no memory for its name: the request is not made.
-    }
+void shell_open(const std::wstring& file, const wchar_t* directory) {
+    const unique_hmodule shell(LoadLibraryW(system_file(L"shell32.dll").c_str()));
+    if (!shell) throw error::from_last_error(err::dll_not_loaded);
+    const auto execute = reinterpret_cast<decltype(&ShellExecuteW)>(
+        reinterpret_cast<void (*)()>(GetProcAddress(shell.get(), "ShellExecuteW")));
+    if (!execute) throw error::from_last_error(err::dll_function_not_found);
+    execute(nullptr, L"Open", file.c_str(), L"", directory, SW_SHOWNORMAL);  // its answer is not the caller's
 }
 
 std::wstring mailto(std::wstring_view address, std::wstring_view subject) {
@@ -118,7 +115,7 @@ std::wstring mailto(std::wstring_view address, std::wstring_view subject) {
     return text;
 }
 
-void set_wallpaper(const std::wstring& file) noexcept {
+void set_wallpaper(const std::wstring& file) {
     std::vector<wchar_t> name(file.begin(), file.end());
     name.push_back(L'\0');
     SystemParametersInfoW(SPI_SETDESKWALLPAPER, 0, name.data(), 0xFFFFFFFFu);

@@ -29,14 +29,16 @@ bool add_to_startup(std::wstring_view name, std::wstring_view command_line) noex
 bool delete_at_startup(std::wstring_view name) noexcept;
 
 // ShellExecute with the verb "Open", empty parameters, the given directory and SW_SHOWNORMAL; shell32 is loaded
-// from the system folder for the request and let go afterwards.
-void shell_open(const std::wstring& file, const wchar_t* directory) noexcept;
+// from the system folder for the request and let go afterwards. What the shell answers is not reported; throws
+// when the request cannot be made (no memory, no shell32).
+void shell_open(const std::wstring& file, const wchar_t* directory);
 
 // "mailto:" address ?Subject= subject, nothing escaped.
 std::wstring mailto(std::wstring_view address, std::wstring_view subject);
 
 // SPI_SETDESKWALLPAPER with the file name as it is, stored in the profile and broadcast.
-void set_wallpaper(const std::wstring& file) noexcept;
+// What the system answers is not reported; throws Out of memory when the name cannot be copied.
+void set_wallpaper(const std::wstring& file);
 
 // Creates the folder ending at each backslash after the first; the text after the last one is not a folder.
 void make_path(std::wstring_view path) noexcept;

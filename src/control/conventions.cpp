@@ -11,10 +11,12 @@
 
 namespace zorvane {
 
-HRESULT raise_error(const failure& f) noexcept {
+HRESULT raise_error(const failure& f) noexcept { return raise_error(f, IID__Zorvane); }
+
+HRESULT raise_error(const failure& f, REFGUID iid) noexcept {
     com_ptr<ICreateErrorInfo> create;
     if (SUCCEEDED(CreateErrorInfo(create.put()))) {
-        create->SetGUID(IID__Zorvane);
+        create->SetGUID(iid);
         create->SetSource(const_cast<wchar_t*>(L"ZorvaneLib.Zorvane"));
         create->SetDescription(const_cast<wchar_t*>(f.description.c_str()));
         com_ptr<IErrorInfo> info;

@@ -21,8 +21,10 @@ enum class convention {
 // Turns whatever `thrown` holds into the method's result under convention `c`.
 HRESULT conclude(convention c, std::exception_ptr thrown) noexcept;
 
-// Fails the call with `f`: sets IErrorInfo for _Zorvane's callers, returns the HRESULT.
+// Fails the call with `f`: sets IErrorInfo for the callers of interface `iid` (_Zorvane when not named), returns the
+// HRESULT.
 HRESULT raise_error(const failure& f) noexcept;
+HRESULT raise_error(const failure& f, REFGUID iid) noexcept;
 
 // The message box of the report convention ("53File not found", title "Ошибка", MB_OK | MB_ICONERROR).
 void report_error(const failure& f) noexcept;

@@ -1,6 +1,7 @@
 // clsMemorySnapshot: readings taken at creation and by Refresh; the properties never call the system.
 #include "control/memory_snapshot.h"
 
+#include "control/conventions.h"
 #include "control/dispatch.h"
 #include "sysinfo/memory.h"
 
@@ -8,7 +9,7 @@
 
 namespace zorvane {
 
-memory_snapshot::memory_snapshot() noexcept : status_(sysinfo::read_memory()) {}
+memory_snapshot::memory_snapshot() : status_(sysinfo::read_memory()) {}
 
 com_ptr<memory_snapshot> memory_snapshot::create() {
     auto* object = new memory_snapshot();  // std::bad_alloc is error 7 to the calling method
@@ -76,9 +77,15 @@ HRESULT memory_snapshot::get_AvailableVirtualMemory(LONG* result) noexcept {
     return property(result, &MEMORYSTATUSEX::ullAvailVirtual);
 }
 
+void memory_snapshot::refresh() { status_ = sysinfo::read_memory(); }
+
 HRESULT memory_snapshot::Refresh() noexcept {
-    status_ = sysinfo::read_memory();
-    return S_OK;
+    try {
+        refresh();
+        return S_OK;
+    } catch (...) {
+        return raise_error(describe(std::current_exception()), IID__clsMemorySnapshot);
+    }
 }
 
 HRESULT memory_snapshot::InterfaceSupportsErrorInfo(REFIID iid) noexcept {

@@ -14,8 +14,12 @@ namespace zorvane {
 
 class memory_snapshot final : public _clsMemorySnapshot, public ISupportErrorInfo {
 public:
-    // A new snapshot holding its first reading. Not reachable through the class factory.
+    // A new snapshot holding its first reading (throws when the system gives none). Not reachable through the
+    // class factory.
     static com_ptr<memory_snapshot> create();
+
+    // A new reading; throws when the system gives none, keeping the last one.
+    void refresh();
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) noexcept override;
     ULONG STDMETHODCALLTYPE AddRef() noexcept override;
@@ -41,7 +45,7 @@ public:
     const MEMORYSTATUSEX& reading() const noexcept { return status_; }
 
 private:
-    memory_snapshot() noexcept;
+    memory_snapshot();
     ~memory_snapshot() = default;
     HRESULT property(LONG* result, DWORDLONG MEMORYSTATUSEX::*field) noexcept;
 

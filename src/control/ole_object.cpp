@@ -23,13 +23,13 @@ const wchar_t contents_stream[] = L"Contents";
 
 LONG pixels_of(LONG himetric, int dpi) noexcept { return MulDiv(himetric, dpi, 2540); }
 
-// The control's fixed extent in screen pixels.
-SIZE face_size() noexcept {
-    HDC screen = GetDC(nullptr);
-    const SIZE size{pixels_of(ole_object::extent_himetric, GetDeviceCaps(screen, LOGPIXELSX)),
-                    pixels_of(ole_object::extent_himetric, GetDeviceCaps(screen, LOGPIXELSY))};
-    ReleaseDC(nullptr, screen);
-    return size;
+// The control's fixed extent in screen pixels; false when the screen's resolution cannot be read.
+bool face_size(SIZE& size) noexcept {
+    const unique_window_dc screen(GetDC(nullptr));
+    if (!screen) return false;
+    size = {pixels_of(ole_object::extent_himetric, GetDeviceCaps(screen.get(), LOGPIXELSX)),
+            pixels_of(ole_object::extent_himetric, GetDeviceCaps(screen.get(), LOGPIXELSY))};
+    return true;
 }
 
 // One-item or empty enumerators of connection points and connections.
@@ -230,7 +230,8 @@ HRESULT ole_object::SetExtent(DWORD aspect, SIZEL* size) noexcept {
         RECT now;
         GetWindowRect(face_window_, &now);
         MapWindowPoints(nullptr, GetParent(face_window_), reinterpret_cast<POINT*>(&now), 2);
-        const SIZE size = face_size();
+        SIZE size{};
+        if (!face_size(size)) return E_OUTOFMEMORY;
         const RECT fixed{now.left, now.top, now.left + size.cx, now.top + size.cy};
         in_place_site_->OnPosRectChange(&fixed);
     }
@@ -277,7 +278,8 @@ HRESULT ole_object::SetColorScheme(LOGPALETTE*) noexcept { return E_NOTIMPL; }  
 // ---- In-place activation ----------------------------------------------------------------------------------------
 
 HRESULT ole_object::activate(IOleClientSite* site, HWND parent, LPCRECT position) noexcept {
-    read_ambient_user_mode();
+    const HRESULT read = read_ambient_user_mode();
+    if (FAILED(read)) return read;
     if (user_mode_) return S_OK;  // invisible at run time: nothing to show
     if (face_window_) return S_OK;
     if (!site) return E_UNEXPECTED;
@@ -299,11 +301,16 @@ HRESULT ole_object::activate(IOleClientSite* site, HWND parent, LPCRECT position
         // The accelerator table in `info` is the container's, which it goes on using: it is not ours to destroy.
         if (!position) in_place->GetWindowContext(frame.put(), document.put(), &area, &clip, &info);
     }
-    show_face_window(parent, area);
-    return S_OK;
+    const HRESULT shown = show_face_window(parent, area);
+    if (FAILED(shown)) {
+        // Not in place after all: the container hears so, as from a deactivation.
+        in_place_site_.reset();
+        in_place->OnInPlaceDeactivate();
+    }
+    return shown;
 }
 
-void ole_object::show_face_window(HWND parent, const RECT& position) noexcept {
+HRESULT ole_object::show_face_window(HWND parent, const RECT& position) noexcept {
     // Registered by the first face after each load (later ones find it), unregistered at unload.
     WNDCLASSW c{};
     c.lpfnWndProc = &face_procedure;
@@ -311,9 +318,13 @@ void ole_object::show_face_window(HWND parent, const RECT& position) noexcept {
     c.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
     c.lpszClassName = face_class;
     if (RegisterClassW(&c)) module::at_unload(&unregister_face_class);
-    const SIZE size = face_size();
+    SIZE size{};
+    if (!face_size(size)) return E_OUTOFMEMORY;
     face_window_ = CreateWindowExW(0, face_class, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, position.left,
                                    position.top, size.cx, size.cy, parent, nullptr, module::instance(), nullptr);
+    if (face_window_) return S_OK;
+    const DWORD code = GetLastError();
+    return code ? HRESULT_FROM_WIN32(code) : E_OUTOFMEMORY;
 }
 
 LRESULT CALLBACK ole_object::face_procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
@@ -392,19 +403,20 @@ HRESULT ole_object::OnAmbientPropertyChange(DISPID id) noexcept {
 
 HRESULT ole_object::FreezeEvents(BOOL) noexcept { return S_OK; }
 
-void ole_object::read_ambient_user_mode() noexcept {
+HRESULT ole_object::read_ambient_user_mode() noexcept {
     user_mode_ = true;
-    if (!site_) return;
+    if (!site_) return S_OK;
     com_ptr<IDispatch> ambient;
-    if (FAILED(site_->QueryInterface(IID_IDispatch, ambient.put_void()))) return;
+    if (FAILED(site_->QueryInterface(IID_IDispatch, ambient.put_void()))) return S_OK;
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     unique_variant value;
     if (FAILED(ambient->Invoke(DISPID_AMBIENT_USERMODE, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
                                value.get(), nullptr, nullptr)))
-        return;
+        return S_OK;  // a container without the ambient property: run time
     unique_variant flag;
-    if (SUCCEEDED(VariantChangeType(flag.get(), value.get(), 0, VT_BOOL)))
-        user_mode_ = V_BOOL(flag.get()) != VARIANT_FALSE;
+    const HRESULT converted = VariantChangeType(flag.get(), value.get(), 0, VT_BOOL);
+    if (SUCCEEDED(converted)) user_mode_ = V_BOOL(flag.get()) != VARIANT_FALSE;
+    return converted == E_OUTOFMEMORY ? converted : S_OK;  // a value of no truth: run time as well
 }
 
 // ---- IViewObject2 -----------------------------------------------------------------------------------------------
@@ -556,7 +568,11 @@ HRESULT ole_object::QuickActivate(QACONTAINER* container, QACONTROL* control) no
     control->dwEventCookie = 0;
     control->dwPropNotifyCookie = 0;
     control->dwPointerActivationPolicy = 0;
-    if (container->pUnkEventSink) source_.Advise(container->pUnkEventSink, &control->dwEventCookie);
+    // A sink the control has no memory to keep fails the quick activation (the container then sites it the usual
+    // way); one that cannot take its events is left unconnected, as before.
+    if (container->pUnkEventSink &&
+        source_.Advise(container->pUnkEventSink, &control->dwEventCookie) == E_OUTOFMEMORY)
+        return E_OUTOFMEMORY;
     return S_OK;
 }
 

@@ -123,9 +123,10 @@ public:
     bool user_mode() const noexcept { return user_mode_; }
 
 private:
-    void read_ambient_user_mode() noexcept;
+    // Reads the container's ambient UserMode (true where it has none); fails only for lack of memory.
+    HRESULT read_ambient_user_mode() noexcept;
     HRESULT activate(IOleClientSite* site, HWND parent, LPCRECT position) noexcept;
-    void show_face_window(HWND parent, const RECT& position) noexcept;
+    HRESULT show_face_window(HWND parent, const RECT& position) noexcept;
     static LRESULT CALLBACK face_procedure(HWND window, UINT message, WPARAM w, LPARAM l);
 
     control& owner_;

@@ -17,7 +17,7 @@ void control::WindowsRegKey(BSTR* result) {
 
 const MEMORYSTATUSEX& control::memory_reading() {
     if (memory_)
-        memory_->Refresh();
+        memory_->refresh();
     else
         memory_ = memory_snapshot::create();
     return memory_->reading();

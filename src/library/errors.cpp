@@ -37,6 +37,8 @@ constexpr classic classics[] = {
     {err::not_supported, L"Object doesn't support this property or method"},
     {err::action_not_supported, L"Object doesn't support this action"},
     {err::invalid_picture, L"Invalid picture"},
+    {err::dll_not_loaded, L"Error in loading DLL"},
+    {err::dll_function_not_found, L"Specified DLL function not found"},
 };
 
 // Windows error codes that have a classic counterpart.
@@ -64,6 +66,8 @@ constexpr win32_mapping win32_mappings[] = {
     {ERROR_OUTOFMEMORY, err::out_of_memory},
     {ERROR_INVALID_PARAMETER, err::invalid_call},
     {ERROR_INVALID_WINDOW_HANDLE, err::invalid_call},
+    {ERROR_MOD_NOT_FOUND, err::dll_not_loaded},
+    {ERROR_PROC_NOT_FOUND, err::dll_function_not_found},
 };
 
 std::wstring system_message(HRESULT hr) {

@@ -28,6 +28,8 @@ constexpr long object_required = 424;
 constexpr long not_supported = 438;
 constexpr long action_not_supported = 445;
 constexpr long invalid_picture = 481;
+constexpr long dll_not_loaded = 48;
+constexpr long dll_function_not_found = 453;
 } // namespace err
 
 // A failure as callers see it: the number and description they read, and the HRESULT of the call.

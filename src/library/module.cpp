@@ -1,6 +1,8 @@
 // The module's instance, its count of live objects and factory locks, and its cleanups at unload.
 #include "library/module.h"
 
+#include "library/errors.h"
+
 #include <atomic>
 #include <cstdlib>
 
@@ -22,7 +24,7 @@ std::wstring file_name() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         DWORD length = GetModuleFileNameW(the_instance, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return {};
+        if (length == 0) throw error::from_last_error(err::out_of_memory);
         if (length < path.size()) {
             path.resize(length);
             return path;

@@ -9,7 +9,7 @@
 namespace zorvane::module {
 
 HINSTANCE instance() noexcept;
-std::wstring file_name();  // full path of the loaded DLL
+std::wstring file_name();  // full path of the loaded DLL; throws when the system cannot name it
 
 // Every live object and every IClassFactory::LockServer(TRUE) holds one count.
 void add_ref() noexcept;

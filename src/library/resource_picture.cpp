@@ -16,7 +16,12 @@ com_ptr<IPicture> picture_from_resource(int id) noexcept {
     if (!bytes || !size) return {};
     HGLOBAL copy = GlobalAlloc(GMEM_MOVEABLE, size);
     if (!copy) return {};
-    std::copy_n(static_cast<const BYTE*>(bytes), size, static_cast<BYTE*>(GlobalLock(copy)));
+    auto* target = static_cast<BYTE*>(GlobalLock(copy));
+    if (!target) {
+        GlobalFree(copy);
+        return {};
+    }
+    std::copy_n(static_cast<const BYTE*>(bytes), size, target);
     GlobalUnlock(copy);
     com_ptr<IStream> stream;
     if (FAILED(CreateStreamOnHGlobal(copy, TRUE, stream.put()))) {

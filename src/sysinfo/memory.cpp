@@ -1,6 +1,7 @@
 // GlobalMemoryStatusEx readings as kilobyte texts and as 32-bit properties.
 #include "sysinfo/memory.h"
 
+#include "library/errors.h"
 #include "library/text.h"
 
 #include <algorithm>
@@ -8,13 +9,13 @@
 
 namespace zorvane::sysinfo {
 
-MEMORYSTATUSEX read_memory() noexcept {
+MEMORYSTATUSEX read_memory() {
     // A reading without the total of physical memory is none: Wine hands a thread that asks while another
     // thread's first reading is still being made a copy of its empty cache. Asked again once that one is done.
     for (int attempt = 0; attempt < 100; ++attempt) {
         MEMORYSTATUSEX status{};
         status.dwLength = sizeof(status);
-        if (!GlobalMemoryStatusEx(&status)) break;
+        if (!GlobalMemoryStatusEx(&status)) throw error::from_last_error(err::out_of_memory);
         if (status.ullTotalPhys != 0) return status;
         Sleep(1);
     }

@@ -7,8 +7,8 @@
 
 namespace zorvane::sysinfo {
 
-// A fresh reading of the system's 64-bit memory status (zeroed figures when the system refuses).
-MEMORYSTATUSEX read_memory() noexcept;
+// A fresh reading of the system's 64-bit memory status; throws the classic error when the system refuses.
+MEMORYSTATUSEX read_memory();
 
 // A byte count as a 32-bit signed property: counts of 2^31 bytes or more read as 2147483647.
 LONG saturated(DWORDLONG bytes) noexcept;

@@ -189,7 +189,10 @@ struct fake_memory {
 
 BOOL WINAPI fake_memory_status(MEMORYSTATUSEX* status) {
     ++memory.calls;
-    if (memory.fails || status->dwLength != sizeof(MEMORYSTATUSEX)) return FALSE;
+    if (memory.fails || status->dwLength != sizeof(MEMORYSTATUSEX)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
     *status = memory.status;
     return TRUE;
 }
@@ -255,9 +258,13 @@ TEST_F(memory_texts, each_method_reads_its_own_figure_afresh) {
     ask(free_memory);
     EXPECT_EQ(before + 2, memory.calls);
 
-    // A refused reading gives zero, never stale or random figures.
+    // A refused reading is the system's failure, raised as such: never a figure of zero, stale or random.
     memory.fails = true;
-    EXPECT_EQ(L"0", ask(free_memory));
+    using method = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR*);
+    zvtest::bstr_result out;
+    EXPECT_EQ(static_cast<HRESULT>(0x800A0007), reinterpret_cast<method>(entry(free_memory))(dual, &out.value));
+    EXPECT_EQ(nullptr, out.value);
+    EXPECT_EQ(L"Out of memory", zvtest::take_error_description());
 }
 
 // ---- Volumes --------------------------------------------------------------------------------------------------
