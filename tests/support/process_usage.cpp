@@ -53,9 +53,9 @@ long windows_of_process() {
 }
 
 // Handles counted by asking the system about every handle value in turn (Wine's GetProcessHandleCount says 0).
-long handles_by_probing() {
+long handles_by_probing(unsigned long values) {
     long count = 0;
-    for (ULONG_PTR value = 4; value < 4 * 16384; value += 4) {
+    for (ULONG_PTR value = 4; value < 4 * static_cast<ULONG_PTR>(values); value += 4) {
         DWORD flags = 0;
         if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
     }
@@ -87,7 +87,7 @@ bool gdi_table_counts() {
     return during == before + 5 && gdi_objects_by_table() == before;
 }
 
-usage measure(bool table) {
+usage measure(bool table, unsigned long handle_values, bool private_memory) {
     usage u;
     u.gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     u.user = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
@@ -98,8 +98,8 @@ usage measure(bool table) {
     memory.cb = sizeof(memory);
     GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof(memory));
     u.private_bytes = memory.PrivateUsage;
-    u.probed_handles = handles_by_probing();
-    u.private_walked = private_by_walking();
+    u.probed_handles = handles_by_probing(handle_values);
+    u.private_walked = private_memory ? private_by_walking() : 0;
     return u;
 }
 

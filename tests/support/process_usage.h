@@ -17,7 +17,9 @@ struct usage {
 // True when the GDI handle table can be counted here (Wine's layout) and follows objects made and deleted.
 bool gdi_table_counts();
 
-usage measure(bool gdi_table);
+// `handle_values`: how many handle values are asked about (4, 8, ...); `private_memory`: whether the address
+// space is walked. Fewer of both make a quick reading for programs that measure after every call.
+usage measure(bool gdi_table, unsigned long handle_values = 16384, bool private_memory = true);
 void print(const char* when, const usage& u);
 
 // The index TlsAlloc hands out next, and the atoms a new global atom and a new window class would get:
