@@ -14,24 +14,6 @@ bool running_on_wine() {
     return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
-// GDI objects counted in the handle table the system maps into every process (PEB GdiSharedHandleTable), in the
-// layout Wine uses: 24-byte entries, the object type at byte 14. -1 where that table cannot be read.
-long gdi_objects_by_table() {
-    if (!running_on_wine()) return -1;
-    PROCESS_BASIC_INFORMATION basic{};
-    if (NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof(basic), nullptr) != 0)
-        return -1;
-    auto* peb = reinterpret_cast<BYTE*>(basic.PebBaseAddress);
-    const BYTE* table = *reinterpret_cast<BYTE**>(peb + (sizeof(void*) == 8 ? 0xF8 : 0x94));
-    if (!table) return -1;
-    long count = 0;
-    for (unsigned i = 0; i < 0x10000; ++i) {
-        const BYTE* entry = table + i * 24;
-        if (entry[14] != 0 && *reinterpret_cast<const std::uint64_t*>(entry) != 0) ++count;
-    }
-    return count;
-}
-
 BOOL CALLBACK count_window(HWND window, LPARAM counter) {
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
@@ -53,9 +35,9 @@ long windows_of_process() {
 }
 
 // Handles counted by asking the system about every handle value in turn (Wine's GetProcessHandleCount says 0).
-long handles_by_probing(unsigned long values) {
+long handles_by_probing() {
     long count = 0;
-    for (ULONG_PTR value = 4; value < 4 * static_cast<ULONG_PTR>(values); value += 4) {
+    for (ULONG_PTR value = 4; value < 4 * 16384; value += 4) {
         DWORD flags = 0;
         if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
     }
@@ -76,6 +58,24 @@ SIZE_T private_by_walking() {
 
 } // namespace
 
+// GDI objects counted in the handle table the system maps into every process (PEB GdiSharedHandleTable), in the
+// layout Wine uses: 24-byte entries, the object type at byte 14. -1 where that table cannot be read.
+long gdi_objects_by_table() {
+    if (!running_on_wine()) return -1;
+    PROCESS_BASIC_INFORMATION basic{};
+    if (NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof(basic), nullptr) != 0)
+        return -1;
+    auto* peb = reinterpret_cast<BYTE*>(basic.PebBaseAddress);
+    const BYTE* table = *reinterpret_cast<BYTE**>(peb + (sizeof(void*) == 8 ? 0xF8 : 0x94));
+    if (!table) return -1;
+    long count = 0;
+    for (unsigned i = 0; i < 0x10000; ++i) {
+        const BYTE* entry = table + i * 24;
+        if (entry[14] != 0 && *reinterpret_cast<const std::uint64_t*>(entry) != 0) ++count;
+    }
+    return count;
+}
+
 // True when the table count follows objects being made and deleted.
 bool gdi_table_counts() {
     const long before = gdi_objects_by_table();
@@ -87,7 +87,7 @@ bool gdi_table_counts() {
     return during == before + 5 && gdi_objects_by_table() == before;
 }
 
-usage measure(bool table, unsigned long handle_values, bool private_memory) {
+usage measure(bool table) {
     usage u;
     u.gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     u.user = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
@@ -98,8 +98,8 @@ usage measure(bool table, unsigned long handle_values, bool private_memory) {
     memory.cb = sizeof(memory);
     GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof(memory));
     u.private_bytes = memory.PrivateUsage;
-    u.probed_handles = handles_by_probing(handle_values);
-    u.private_walked = private_memory ? private_by_walking() : 0;
+    u.probed_handles = handles_by_probing();
+    u.private_walked = private_by_walking();
     return u;
 }
 

@@ -17,9 +17,11 @@ struct usage {
 // True when the GDI handle table can be counted here (Wine's layout) and follows objects made and deleted.
 bool gdi_table_counts();
 
-// `handle_values`: how many handle values are asked about (4, 8, ...); `private_memory`: whether the address
-// space is walked. Fewer of both make a quick reading for programs that measure after every call.
-usage measure(bool gdi_table, unsigned long handle_values = 16384, bool private_memory = true);
+usage measure(bool gdi_table);
+
+// GDI objects in the process's GDI handle table (Wine's layout); -1 where it cannot be read. Quick enough to
+// read after every call, unlike a whole `measure`.
+long gdi_objects_by_table();
 void print(const char* when, const usage& u);
 
 // The index TlsAlloc hands out next, and the atoms a new global atom and a new window class would get:
