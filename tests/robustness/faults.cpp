@@ -190,8 +190,10 @@ R answer(A... a) {
     import_row& row = imports[I];
     if (row.track == tracks::abort) say_crash("(abort)");
     if (fail_now(row)) return failure_of<R>(row);
-    if constexpr (sizeof...(A) == 2)  // a lookup in no module (a failed GetModuleHandleW) finds nothing
-        if (row.stand_in == lookup_in_no_module && !first_pointer(a...)) return failure_of<R>(row);
+    if constexpr (sizeof...(A) == 2) {  // a lookup in no module (a failed GetModuleHandleW) finds nothing
+        void* const args[] = {address_of_any(a)...};
+        if (row.stand_in == lookup_in_no_module && !args[0]) return failure_of<R>(row);
+    }
     void* const old = first_pointer(a...);
     if constexpr (std::is_void_v<R>) {
         reinterpret_cast<F>(row.original)(a...);
@@ -1499,8 +1501,8 @@ DWORD WINAPI watchdog(void*) {
     for (;;) {
         Sleep(500);
         const DWORD started = run.started;
-        if (started && GetTickCount() - started > 20000) {
-            std::printf("HANG (no end within 20 s) in %s\n", current_trial);
+        if (started && GetTickCount() - started > 10000) {
+            std::printf("HANG (no end within 10 s) in %s\n", current_trial);
             std::fflush(stdout);
             TerminateProcess(GetCurrentProcess(), 3);
         }
