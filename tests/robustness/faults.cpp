@@ -42,6 +42,7 @@
 #include <string_view>
 #include <type_traits>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -93,6 +94,7 @@ struct trial_state {
     const import_row* armed = nullptr;
     long armed_at = 0;
     bool fired = false;
+    long failures = 0;            // calls made to fail in this run
     bool random = false;
     random_source chance{0};
     DWORD started = 0;            // when the trial began, for the watchdog
@@ -119,6 +121,7 @@ bool fail_now(import_row& row) noexcept {
     ++row.calls;
     if (run.random ? run.chance.next() % 20 != 0 : &row != run.armed || row.calls != run.armed_at) return false;
     run.fired = row.failed = true;
+    ++run.failures;
     return true;
 }
 
@@ -706,6 +709,7 @@ struct shape {
     bool pixels = false;                 // the picture's pixels are part of the result
     bool costly = false;                 // whole-screen captures and the About box: fewer trials in a seed run
     bool cold = false;                   // the library's caches are let go before and after
+    bool reading = false;                // the result is a reading that changes from call to call
     registration_kind registration = registration_kind::none;
     std::vector<std::string> fallbacks;  // imports whose failure gives a documented answer without an error
     std::function<void(context&)> steps;
@@ -851,6 +855,7 @@ void call_method(context& c, bool counted = true) {
     } else {
         if (V_VT(&result) == VT_BSTR) forget(live_texts, V_BSTR(&result));  // the caller's now
         facts = zvtest::describe(result);
+        if (s.reading && facts != "vt 8 '0'" && facts != "vt 8 ''") facts = "vt 8 (a reading)";
         VariantClear(&result);
     }
     for (size_t i = 0; i < n; ++i) {
@@ -1102,6 +1107,7 @@ std::vector<shape> make_shapes() {
                 s.hide_first = name == L"ShowFocus";
                 s.pixels = name == L"CaptureHwnd";
                 s.costly = name == L"CaptureDesktop" || name == L"ShowAbout";
+                s.reading = name == L"GetFreeMemory" || name == L"GetAvailableVirtualMemory";
                 if (name.rfind(L"GetDrive", 0) == 0) s.fallbacks = {"GetVolumeInformationW"};  // 14 spaces, "", 32 spaces
                 if (name.rfind(L"GetCursorPosition", 0) == 0) s.fallbacks = {"GetCursorPos"};   // "0" when unknown
                 if (name == L"WindowsRegKey") s.fallbacks = {"RegOpenKeyExW", "RegQueryValueExW"};  // "" when missing
@@ -1207,7 +1213,18 @@ outcome run_once(const shape& s, HWND form) {
         c.problems.push_back("the container's site kept " + std::to_string(c.site->references - 1) + " references");
         c.site.release();  // still referenced: left alive
     }
-    if (s.cold) zvtest::can_unload_now();
+    if (s.cold) {  // the caches go, and come again for the shapes after this one, as no part of this run
+        zvtest::can_unload_now();
+        const unsigned generation = std::exchange(run.generation, 0u);
+        IUnknown* warm = zvtest::new_control();
+        IDispatch* dispatch = query<IDispatch>(warm, iid_zorvane);
+        auto* name = const_cast<LPOLESTR>(L"WindowsMajorVersion");
+        DISPID id = 0;
+        dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
+        dispatch->Release();
+        warm->Release();
+        run.generation = generation;
+    }
     if (startup) set_run_value(false);
     pump();
     outcome o{c.steps, c.results, c.code, c.raw, c.description, boxes->take(), {}, c.problems, c.before};
@@ -1293,7 +1310,8 @@ void judge(const shape& s, const outcome& got, const outcome& normal, const std:
         bool wrong = false;
         for (const auto& b : got.boxes) {
             const long number = std::wcstol(b.c_str(), nullptr, 10);
-            wrong = wrong || !tells_cause(number) || b != classic_text(number);
+            const bool bare = b == std::to_wstring(number) && run.failures > 1;  // no memory left for the text
+            wrong = wrong || !tells_cause(number) || (b != classic_text(number) && !bare);
             texts += "'" + narrow(b) + "' ";
         }
         if (got.boxes.size() > 1) breaks(std::to_string(got.boxes.size()) + " error boxes: " + texts + "(the cause is " + causes() + ")");
@@ -1311,7 +1329,8 @@ void judge(const shape& s, const outcome& got, const outcome& normal, const std:
         } else if (s.how == way::invoke && got.raw != DISP_E_EXCEPTION) {
             breaks(std::string("Invoke answered ") + code + " instead of DISP_E_EXCEPTION");
         } else if (!tells_cause(static_cast<long>(got.code & 0xFFFF)) || (static_cast<unsigned long>(got.code) >> 16) != 0x800A ||
-                   got.description != std::wstring(zorvane::classic_description(got.code & 0xFFFF))) {
+                   (got.description != std::wstring(zorvane::classic_description(got.code & 0xFFFF)) &&
+                    !(got.description.empty() && run.failures > 1))) {  // a second failure may leave no description
             std::snprintf(code, sizeof(code), "%08lx", static_cast<unsigned long>(got.code));
             breaks(std::string("raised ") + code + " '" + narrow(got.description) + "' but the cause is " + causes());
         }
@@ -1382,6 +1401,7 @@ void trial(const shape& s, import_row* row, long k, const outcome& normal, std::
         HWND form = s.form ? make_form() : nullptr;
         const usage before = measure();
         for (auto& r : imports) r.calls = 0, r.failed = false;
+        run.failures = 0;
         run.armed = row;
         run.armed_at = k;
         run.fired = false;
@@ -1417,7 +1437,7 @@ void trial(const shape& s, import_row* row, long k, const outcome& normal, std::
         grown = attempt(got2, again2);
         run.fired = fired;
     }
-    if ((row || random_seed) && !run.fired) {
+    if (row && !run.fired) {
         ++counts.unreached;
     } else if (row || random_seed) {
         judge(s, got, normal, where);
