@@ -1431,7 +1431,9 @@ void trial(const shape& s, import_row* row, long k, const outcome& normal, std::
     ++run.generation;
     outcome got, again;
     std::string grown = attempt(got, again);
-    if (!grown.empty()) {  // the system keeps some of what it makes the first time: only growth that repeats counts
+    // The system keeps some of what it makes the first times (a first pair of error boxes, say): only growth
+    // that comes again in each of two more attempts counts.
+    for (int repeat = 0; repeat < 2 && !grown.empty(); ++repeat) {
         outcome got2, again2;
         const bool fired = run.fired;
         grown = attempt(got2, again2);
