@@ -1439,6 +1439,11 @@ void trial(const shape& s, import_row* row, long k, const outcome& normal, std::
         grown = attempt(got2, again2);
         run.fired = fired;
     }
+    if (GetEnvironmentVariableW(L"ZV_FAULTS_TRACE", nullptr, 0)) {  // every trial described, for a closer look
+        std::string seen;
+        for (const auto& b : got.boxes) seen += " box '" + narrow(b) + "'";
+        std::printf("trial [%s]: %s%s\n", where.c_str(), shorter(got.steps.empty() ? "" : got.steps[0]).c_str(), seen.c_str());
+    }
     if (row && !run.fired) {
         ++counts.unreached;
     } else if (row || random_seed) {
@@ -1683,10 +1688,14 @@ int parent(const options& o, int argc, char** argv) {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
         long v[10] = {};
+        int read = 0;
         if (FILE* f = _wfopen(o.state_file.c_str(), L"r")) {
-            for (long& x : v)
-                if (std::fscanf(f, "%ld", &x) != 1) break;
+            while (read < 10 && std::fscanf(f, "%ld", &v[read]) == 1) ++read;
             std::fclose(f);
+        }
+        if (read < 10) {
+            std::printf("FAILED: the child ended (code %lu) before its first trial\n", exit_code);
+            return 2;
         }
         total.trials += v[2], total.crashes += v[3], total.leaks += v[4], total.convention += v[5];
         total.state += v[6], total.unreached += v[7], total.unlisted += v[8];
