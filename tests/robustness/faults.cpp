@@ -65,7 +65,7 @@ struct random_source {  // splitmix64, as the fuzzer's
 
 enum class fails_as : unsigned char { zero, value, invalid_handle, never };
 enum class tracks : unsigned char { none, block, reblock, unblock, text, untext, unhandle, abort };
-enum : unsigned { effect = 1, lookup = 2 };  // succeeded calls are part of the result; found by GetProcAddress
+enum : unsigned { effect = 1, lookup = 2 };  // succeeded calls belong to the result; found by GetProcAddress
 
 struct import_row {
     const char* dll;
@@ -706,7 +706,7 @@ struct shape {
     std::vector<std::wstring> values;    // one per parameter; "" where an optional one is left out
     bool form = false;                   // runs on a fresh form of its own
     bool hide_first = false;             // HideFocus on the form before the call
-    bool pixels = false;                 // the picture's pixels are part of the result
+    bool pixels = false;                 // the picture's pixels belong to the result
     bool costly = false;                 // whole-screen captures and the About box: fewer trials in a seed run
     bool cold = false;                   // the library's caches are let go before and after
     bool reading = false;                // the result is a reading that changes from call to call
@@ -1213,7 +1213,7 @@ outcome run_once(const shape& s, HWND form) {
         c.problems.push_back("the container's site kept " + std::to_string(c.site->references - 1) + " references");
         c.site.release();  // still referenced: left alive
     }
-    if (s.cold) {  // the caches go, and come again for the shapes after this one, as no part of this run
+    if (s.cold) {  // the caches go, and come again for the shapes after this one, outside this run's count
         zvtest::can_unload_now();
         const unsigned generation = std::exchange(run.generation, 0u);
         IUnknown* warm = zvtest::new_control();
