@@ -14,24 +14,6 @@ bool running_on_wine() {
     return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
-// GDI objects counted in the handle table the system maps into every process (PEB GdiSharedHandleTable), in the
-// layout Wine uses: 24-byte entries, the object type at byte 14. -1 where that table cannot be read.
-long gdi_objects_by_table() {
-    if (!running_on_wine()) return -1;
-    PROCESS_BASIC_INFORMATION basic{};
-    if (NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof(basic), nullptr) != 0)
-        return -1;
-    auto* peb = reinterpret_cast<BYTE*>(basic.PebBaseAddress);
-    const BYTE* table = *reinterpret_cast<BYTE**>(peb + (sizeof(void*) == 8 ? 0xF8 : 0x94));
-    if (!table) return -1;
-    long count = 0;
-    for (unsigned i = 0; i < 0x10000; ++i) {
-        const BYTE* entry = table + i * 24;
-        if (entry[14] != 0 && *reinterpret_cast<const std::uint64_t*>(entry) != 0) ++count;
-    }
-    return count;
-}
-
 BOOL CALLBACK count_window(HWND window, LPARAM counter) {
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
@@ -75,6 +57,24 @@ SIZE_T private_by_walking() {
 }
 
 } // namespace
+
+// GDI objects counted in the handle table the system maps into every process (PEB GdiSharedHandleTable), in the
+// layout Wine uses: 24-byte entries, the object type at byte 14. -1 where that table cannot be read.
+long gdi_objects_by_table() {
+    if (!running_on_wine()) return -1;
+    PROCESS_BASIC_INFORMATION basic{};
+    if (NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof(basic), nullptr) != 0)
+        return -1;
+    auto* peb = reinterpret_cast<BYTE*>(basic.PebBaseAddress);
+    const BYTE* table = *reinterpret_cast<BYTE**>(peb + (sizeof(void*) == 8 ? 0xF8 : 0x94));
+    if (!table) return -1;
+    long count = 0;
+    for (unsigned i = 0; i < 0x10000; ++i) {
+        const BYTE* entry = table + i * 24;
+        if (entry[14] != 0 && *reinterpret_cast<const std::uint64_t*>(entry) != 0) ++count;
+    }
+    return count;
+}
 
 // True when the table count follows objects being made and deleted.
 bool gdi_table_counts() {

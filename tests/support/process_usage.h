@@ -18,6 +18,10 @@ struct usage {
 bool gdi_table_counts();
 
 usage measure(bool gdi_table);
+
+// GDI objects in the process's GDI handle table (Wine's layout); -1 where it cannot be read. Quick enough to
+// read after every call, unlike a whole `measure`.
+long gdi_objects_by_table();
 void print(const char* when, const usage& u);
 
 // The index TlsAlloc hands out next, and the atoms a new global atom and a new window class would get:
