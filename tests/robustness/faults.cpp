@@ -21,6 +21,7 @@
 #include "support/neutralised.h"
 #include "support/ocx.h"
 #include "support/process_usage.h"
+#include "support/random_source.h"
 #include "support/surface.h"
 #include "support/window_closer.h"
 #include "support/call_outcome.h"
@@ -51,15 +52,7 @@ const CLSID clsid_zorvane = {0xbfef386b, 0xed41, 0x4b26, {0xb3, 0x02, 0xb4, 0xc3
 const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
 const IID diid_source = {0x50c81c29, 0x1f94, 0x40d1, {0xbb, 0xb8, 0x35, 0x25, 0x7d, 0x92, 0xce, 0x6f}};
 
-struct random_source {  // splitmix64, as the fuzzer's
-    std::uint64_t state;
-    std::uint64_t next() noexcept {
-        std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-};
+using zvtest::random_source;  // splitmix64, as the fuzzer's
 
 // ---- the imports and their stand-ins ------------------------------------------------------------------------------
 

@@ -11,6 +11,7 @@
 #include "support/call_outcome.h"
 #include "support/neutralised.h"
 #include "support/ocx.h"
+#include "support/random_source.h"
 #include "support/surface.h"
 #include "support/window_closer.h"
 
@@ -37,22 +38,7 @@ namespace {
 const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
 const IID iid_snapshot = {0x84493b06, 0x2461, 0x4123, {0x8d, 0x73, 0x30, 0x94, 0xe4, 0xef, 0x0e, 0x00}};
 
-// splitmix64: the same numbers on every architecture and compiler.
-struct random_source {
-    std::uint64_t state;
-    std::uint64_t next() noexcept {
-        std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    std::uint32_t below(std::uint32_t n) noexcept { return n ? static_cast<std::uint32_t>(next() % n) : 0; }
-    bool one_in(std::uint32_t n) noexcept { return below(n) == 0; }
-    template <typename T>
-    const T& pick(const std::vector<T>& v) noexcept {
-        return v[below(static_cast<std::uint32_t>(v.size()))];
-    }
-};
+using zvtest::random_source;
 
 // ---- the state a call may touch -----------------------------------------------------------------------------------
 
