@@ -3,6 +3,7 @@
 //   progman_standin workerw   an empty "Progman" and a top-level "WorkerW" that holds the icon view
 //   progman_standin both      both of them hold an icon view
 //   progman_standin bare      only an empty "Progman"
+//   progman_standin wallpaper "Progman" holds the icon view and a "WorkerW" child that draws the wallpaper
 // Runs until one of its windows is closed, and never longer than a minute.
 #include <windows.h>
 
@@ -34,8 +35,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR command_line, int) {
     const bool worker = std::wcsstr(command_line, L"workerw") != nullptr;
     const bool both = std::wcsstr(command_line, L"both") != nullptr;
     const bool bare = std::wcsstr(command_line, L"bare") != nullptr;
+    const bool wallpaper = std::wcsstr(command_line, L"wallpaper") != nullptr;
     HWND progman = make(L"Progman", nullptr, 0);
     if (!bare && !worker) make(L"SHELLDLL_DefView", progman, 0);
+    if (wallpaper) make(L"WorkerW", progman, 0);
     if (worker || both) make(L"SHELLDLL_DefView", make(L"WorkerW", nullptr, 60), 0);  // above "Progman"
     SetTimer(nullptr, 0, 60000, nullptr);
     MSG m;

@@ -286,6 +286,24 @@ TEST_F(windows, desktop_icons_in_progman_before_a_worker_window) {
     EXPECT_TRUE(IsWindowVisible(progman));
 }
 
+TEST_F(windows, desktop_icons_beside_the_wallpaper_in_progman) {
+    // Windows 11 24H2: hiding Progman would hide the wallpaper its WorkerW child draws; the icon view goes alone.
+    standin shell(L"wallpaper");
+    HWND progman = shell.wait(L"Progman");
+    ASSERT_NE(nullptr, progman);
+    HWND view = FindWindowExW(progman, nullptr, L"SHELLDLL_DefView", nullptr);
+    HWND wallpaper = FindWindowExW(progman, nullptr, L"WorkerW", nullptr);
+    ASSERT_NE(nullptr, wallpaper);
+    for (int round = 0; round < 2; ++round) {  // twice alike: nothing is remembered between calls
+        EXPECT_EQ(S_OK, plain(hide_desktop));
+        EXPECT_FALSE(IsWindowVisible(view));
+        EXPECT_TRUE(IsWindowVisible(progman));
+        EXPECT_TRUE(IsWindowVisible(wallpaper));
+        EXPECT_EQ(S_OK, plain(show_desktop));
+        EXPECT_TRUE(IsWindowVisible(view));
+    }
+}
+
 TEST_F(windows, desktop_icons_without_a_view_use_progman) {
     standin shell(L"bare");
     HWND progman = shell.wait(L"Progman", false);
