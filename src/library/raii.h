@@ -52,6 +52,7 @@ using unique_window_dc = unique_any<HDC, &release_screen_dc>;
 using unique_hbitmap = unique_any<HBITMAP, &delete_bitmap>;
 using unique_hfont = unique_any<HFONT, &delete_font>;
 using unique_hmodule = unique_any<HMODULE, &FreeLibrary>;
+using unique_window = unique_any<HWND, &DestroyWindow>;
 
 // Puts a GDI object into a DC and puts the previous one back when it goes.
 class selected_object final {

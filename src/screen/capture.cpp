@@ -144,8 +144,14 @@ bool put_on_clipboard(HBITMAP bitmap) noexcept {
             return false;
     }
 
+    // The clipboard's owner while the copy goes onto it: with no owner, EmptyClipboard leaves the clipboard to nobody
+    // and SetClipboardData fails (Microsoft's documentation of OpenClipboard). A message-only window of the system's
+    // own STATIC class: its procedure is user32's, so nothing of the library runs for it, and it goes with the call.
+    const unique_window owner(
+        CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr));
+    if (!owner) return false;
     bool opened = false;
-    for (int attempt = 0; attempt < 20 && !(opened = OpenClipboard(nullptr)); ++attempt) Sleep(25);
+    for (int attempt = 0; attempt < 20 && !(opened = OpenClipboard(owner.get())); ++attempt) Sleep(25);
     if (!opened) return false;
     bool placed = false;
     if (EmptyClipboard() && SetClipboardData(CF_BITMAP, copy.get())) {

@@ -194,12 +194,37 @@ struct capture : zvtest::control_fixture {
 
 };
 
+// The window the clipboard is opened with, and whether it was a message-only window of the calling thread.
+struct clipboard_opening {
+    HWND owner = nullptr;
+    bool message_only = false, this_thread = false;
+} opening;
+HWND message_parent = nullptr;
+BOOL WINAPI spy_open_clipboard(HWND owner) {
+    opening = {owner, owner && GetAncestor(owner, GA_PARENT) == message_parent,
+               owner && GetWindowThreadProcessId(owner, nullptr) == GetCurrentThreadId()};
+    return OpenClipboard(owner);
+}
+
 TEST_F(capture, a_window_its_pixels_on_the_clipboard_and_in_the_file) {
     painted_window window(40, 30, 120, 80, red, blue);
     const std::wstring file = temp_file(L"zv capture Снимок.bmp");
     DeleteFileW(file.c_str());
 
-    IPictureDisp* picture = hwnd(window.id(), file.c_str());
+    // The clipboard is opened with a window of the library's own (with none, Windows leaves the clipboard to
+    // nobody and SetClipboardData fails), a message-only one that goes with the call.
+    HWND probe = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    message_parent = GetAncestor(probe, GA_PARENT);
+    DestroyWindow(probe);
+    IPictureDisp* picture = nullptr;
+    {
+        zvtest::iat_hook open(zvtest::ocx(), "user32.dll", "OpenClipboard",
+                              reinterpret_cast<const void*>(&spy_open_clipboard));
+        picture = hwnd(window.id(), file.c_str());
+    }
+    EXPECT_TRUE(opening.message_only);
+    EXPECT_TRUE(opening.this_thread);
+    EXPECT_FALSE(IsWindow(opening.owner));
     ASSERT_NE(nullptr, picture);
     IPicture* p = nullptr;
     ASSERT_EQ(S_OK, picture->QueryInterface(IID_IPicture, reinterpret_cast<void**>(&p)));
