@@ -12,6 +12,7 @@
 #include "support/iat_hook.h"
 
 #include <windows.h>
+#include <shellapi.h>
 #include <oleauto.h>
 
 #include <algorithm>
@@ -285,7 +286,7 @@ long calls_for(long most, const std::function<void()>& call) {
 
 // Stand-ins for the Windows calls that cost far more than a dispatch (a volume query, the registry, the X server,
 // a whole-screen capture): with them every method's own work is small enough for the overhead to show.
-HINSTANCE WINAPI no_shell(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT) { return reinterpret_cast<HINSTANCE>(42); }
+BOOL WINAPI no_shell(SHELLEXECUTEINFOW*) { return TRUE; }
 BOOL WINAPI no_parameters(UINT, UINT, PVOID, UINT) { return TRUE; }
 BOOL WINAPI no_move(int, int) { return TRUE; }
 LSTATUS WINAPI no_key(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY) { return ERROR_ACCESS_DENIED; }
@@ -312,7 +313,7 @@ void argument_costs(const std::wstring& ocx, const std::wstring& peer_dll, long 
     small_desktop = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 2, 2, nullptr, nullptr, nullptr,
                                     nullptr);
     auto fn = [](auto f) { return reinterpret_cast<const void*>(f); };
-    zvtest::procedure_hook shell(zorvane.module, "ShellExecuteW", fn(&no_shell));
+    zvtest::procedure_hook shell(zorvane.module, "ShellExecuteExW", fn(&no_shell));
     zvtest::iat_hook wallpaper(zorvane.module, "user32.dll", "SystemParametersInfoW", fn(&no_parameters));
     zvtest::iat_hook cursor(zorvane.module, "user32.dll", "SetCursorPos", fn(&no_move));
     zvtest::iat_hook desktop(zorvane.module, "user32.dll", "GetDesktopWindow", fn(&small_desktop_window));

@@ -98,13 +98,27 @@ bool delete_at_startup(std::wstring_view name) noexcept {
 // shell32 is the slowest of the library's imports to load and only shell requests need it: each request
 // loads it (a count more where the host has it already) from the system folder, and lets it go when
 // ShellExecuteW has returned.
+//
+// The request is made in a single-threaded apartment (borrowed where the thread has none), as shell extensions may
+// need, and finishes before the call returns (SEE_MASK_NOASYNC): nothing of it runs on in shell32 once the library
+// lets shell32 go, and a host that ends right afterwards (a short script) still gets its page or mail opened. The
+// shell's own messages stay (no SEE_MASK_FLAG_NO_UI): it tells the user what it cannot open.
 void shell_open(const std::wstring& file, const wchar_t* directory) {
     const unique_hmodule shell(LoadLibraryW(system_file(L"shell32.dll").c_str()));
     if (!shell) throw error::from_last_error(err::dll_not_loaded);
-    const auto execute = reinterpret_cast<decltype(&ShellExecuteW)>(
-        reinterpret_cast<void (*)()>(GetProcAddress(shell.get(), "ShellExecuteW")));
+    const auto execute = reinterpret_cast<decltype(&ShellExecuteExW)>(
+        reinterpret_cast<void (*)()>(GetProcAddress(shell.get(), "ShellExecuteExW")));
     if (!execute) throw error::from_last_error(err::dll_function_not_found);
-    execute(nullptr, L"Open", file.c_str(), L"", directory, SW_SHOWNORMAL);  // its answer is not the caller's
+    const borrowed_apartment apartment;
+    SHELLEXECUTEINFOW request{};
+    request.cbSize = sizeof(request);
+    request.fMask = SEE_MASK_NOASYNC;
+    request.lpVerb = L"Open";
+    request.lpFile = file.c_str();
+    request.lpParameters = L"";
+    request.lpDirectory = directory;
+    request.nShow = SW_SHOWNORMAL;
+    execute(&request);  // its answer is not the caller's
 }
 
 std::wstring mailto(std::wstring_view address, std::wstring_view subject) {

@@ -28,7 +28,7 @@ void exit_windows(UINT flags) noexcept;
 bool add_to_startup(std::wstring_view name, std::wstring_view command_line) noexcept;
 bool delete_at_startup(std::wstring_view name) noexcept;
 
-// ShellExecute with the verb "Open", empty parameters, the given directory and SW_SHOWNORMAL; shell32 is loaded
+// ShellExecuteEx with the verb "Open", empty parameters, the given directory and SW_SHOWNORMAL; shell32 is loaded
 // from the system folder for the request and let go afterwards. What the shell answers is not reported; throws
 // when the request cannot be made (no memory, no shell32).
 void shell_open(const std::wstring& file, const wchar_t* directory);

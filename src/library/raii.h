@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 #include <oleauto.h>
 
 #include <string_view>
@@ -118,6 +119,21 @@ public:
 
 private:
     VARIANT value_;
+};
+
+// A single-threaded apartment for the scope where the calling thread has none (the shell and the imaging
+// component want one), left again at its end; a thread already in an apartment keeps the one it has.
+class borrowed_apartment final {
+public:
+    borrowed_apartment() noexcept : joined_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
+    borrowed_apartment(const borrowed_apartment&) = delete;
+    borrowed_apartment& operator=(const borrowed_apartment&) = delete;
+    ~borrowed_apartment() {
+        if (SUCCEEDED(joined_)) CoUninitialize();
+    }
+
+private:
+    HRESULT joined_;
 };
 
 // Holds a reference on `object` for as long as a call that may re-enter its host runs: a host that lets go of

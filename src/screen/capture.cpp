@@ -220,14 +220,7 @@ bool names_png(std::wstring_view path) noexcept {
 }
 
 std::vector<BYTE> png_file_of(HBITMAP bitmap) {
-    // The imaging component is a COM class: borrow an apartment when the calling thread has none.
-    const HRESULT joined = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    struct leave {
-        HRESULT joined;
-        ~leave() {
-            if (SUCCEEDED(joined)) CoUninitialize();
-        }
-    } guard{joined};
+    const borrowed_apartment apartment;  // the imaging component is a COM class
 
     com_ptr<IWICImagingFactory> factory;
     check(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,

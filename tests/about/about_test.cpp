@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <shellapi.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <optional>
@@ -27,10 +29,10 @@ const void* fn(F f) {
 
 std::wstring shell_file;
 std::atomic<int> shell_calls{0};
-HINSTANCE WINAPI spy_shell(HWND, LPCWSTR, LPCWSTR file, LPCWSTR, LPCWSTR, INT) {
-    shell_file = file ? file : L"(null)";
+BOOL WINAPI spy_shell(SHELLEXECUTEINFOW* request) {
+    shell_file = request->lpFile ? request->lpFile : L"(null)";
     ++shell_calls;
-    return reinterpret_cast<HINSTANCE>(42);
+    return TRUE;
 }
 
 struct help_call {
@@ -355,7 +357,7 @@ TEST_F(about, layout_texts_fonts_and_colours) {
 
 TEST_F(about, help_and_mail_buttons_and_every_opening_loads_again) {
     HMODULE ocx = zvtest::ocx();
-    zvtest::procedure_hook shell(ocx, "ShellExecuteW", fn(&spy_shell));
+    zvtest::procedure_hook shell(ocx, "ShellExecuteExW", fn(&spy_shell));
     zvtest::iat_hook winhelp(ocx, "user32.dll", "WinHelpW", fn(&spy_help));
 
     opened_box box;
@@ -428,7 +430,7 @@ TEST_F(about, no_button_learns_it_has_the_focus) {
 
 TEST_F(about, enter_clicks_the_focused_button_and_escape_closes) {
     HMODULE ocx = zvtest::ocx();
-    zvtest::procedure_hook shell(ocx, "ShellExecuteW", fn(&spy_shell));
+    zvtest::procedure_hook shell(ocx, "ShellExecuteExW", fn(&spy_shell));
     zvtest::iat_hook winhelp(ocx, "user32.dll", "WinHelpW", fn(&spy_help));
     zvtest::iat_hook attributes(ocx, "kernel32.dll", "GetFileAttributesW", fn(&spy_attributes));
     help_lookups = 0;
@@ -507,8 +509,8 @@ TEST_F(about, without_com_the_box_works_and_afterwards_the_library_unloads) {
     bool unloaded = false;
     {
         std::optional<zvtest::procedure_hook> shell;
-        shell.emplace(module, "ShellExecuteW", fn(&spy_shell));
-        zvtest::procedure_hook shell_of_registered(zvtest::ocx(), "ShellExecuteW", fn(&spy_shell));
+        shell.emplace(module, "ShellExecuteExW", fn(&spy_shell));
+        zvtest::procedure_hook shell_of_registered(zvtest::ocx(), "ShellExecuteExW", fn(&spy_shell));
         opened_box box({false, false, module, 1});
         ASSERT_NE(nullptr, box.form);
         EXPECT_EQ(reinterpret_cast<LONG_PTR>(module), GetWindowLongPtrW(box.form, GWLP_HINSTANCE));

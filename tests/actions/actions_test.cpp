@@ -6,10 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <shellapi.h>
+
 #include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -379,22 +382,31 @@ struct shell_call {
     bool null_parameters = false, null_directory = false;
     INT show = -1;
     bool has_owner = true;
+    ULONG mask = 0;
+    APTTYPE apartment = APTTYPE_CURRENT;  // the calling thread's during the request
+    int calls = 0;
 } shell;
 
-HINSTANCE WINAPI spy_shell(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LPCWSTR directory, INT show) {
-    shell.has_owner = owner != nullptr;
-    shell.verb = verb ? verb : L"(null)";
-    shell.file = file ? file : L"(null)";
-    shell.null_parameters = !parameters;
-    shell.parameters = parameters ? parameters : L"";
-    shell.null_directory = !directory;
-    shell.directory = directory ? directory : L"";
-    shell.show = show;
-    return reinterpret_cast<HINSTANCE>(2);  // "file not found": still no error for the caller
+BOOL WINAPI spy_shell(SHELLEXECUTEINFOW* request) {
+    shell.has_owner = request->hwnd != nullptr;
+    shell.verb = request->lpVerb ? request->lpVerb : L"(null)";
+    shell.file = request->lpFile ? request->lpFile : L"(null)";
+    shell.null_parameters = !request->lpParameters;
+    shell.parameters = request->lpParameters ? request->lpParameters : L"";
+    shell.null_directory = !request->lpDirectory;
+    shell.directory = request->lpDirectory ? request->lpDirectory : L"";
+    shell.show = request->nShow;
+    shell.mask = request->fMask;
+    APTTYPEQUALIFIER qualifier{};
+    if (FAILED(CoGetApartmentType(&shell.apartment, &qualifier))) shell.apartment = APTTYPE_CURRENT;
+    ++shell.calls;
+    request->hInstApp = reinterpret_cast<HINSTANCE>(2);  // "file not found": still no error for the caller
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
 }
 
 TEST_F(actions, shell_requests_with_their_verb_folder_and_show_state) {
-    zvtest::procedure_hook hook(zvtest::ocx(), "ShellExecuteW", fn(&spy_shell));
+    zvtest::procedure_hook hook(zvtest::ocx(), "ShellExecuteExW", fn(&spy_shell));
     using web = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR*);
     using email = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR*, BSTR);
 
@@ -410,6 +422,9 @@ TEST_F(actions, shell_requests_with_their_verb_folder_and_show_state) {
     EXPECT_EQ(L"", shell.parameters);
     EXPECT_EQ(L"c:\\", shell.directory);
     EXPECT_EQ(SW_SHOWNORMAL, shell.show);
+    // Finished before the call returns, the shell's own messages kept, in a single-threaded apartment.
+    EXPECT_EQ(static_cast<ULONG>(SEE_MASK_NOASYNC), shell.mask);
+    EXPECT_TRUE(shell.apartment == APTTYPE_STA || shell.apartment == APTTYPE_MAINSTA) << shell.apartment;
     SysFreeString(address);
 
     BSTR mail = SysAllocString(L"x");
@@ -426,6 +441,26 @@ TEST_F(actions, shell_requests_with_their_verb_folder_and_show_state) {
     EXPECT_STREQ(L"x", mail);
     SysFreeString(mail);
     SysFreeString(subject);
+
+    // A thread without COM borrows a single-threaded apartment for the request and leaves it again; a thread of
+    // the multithreaded apartment keeps its own.
+    for (const bool multithreaded : {false, true}) {
+        std::thread caller([&] {
+            if (multithreaded) CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            BSTR there = SysAllocString(L"https://example.org");
+            EXPECT_EQ(S_OK, call<web>(shell_web, &there));
+            SysFreeString(there);
+            if (multithreaded)
+                EXPECT_EQ(APTTYPE_MTA, shell.apartment);
+            else
+                EXPECT_TRUE(shell.apartment == APTTYPE_STA || shell.apartment == APTTYPE_MAINSTA) << shell.apartment;
+            APTTYPE after{};
+            APTTYPEQUALIFIER qualifier{};
+            EXPECT_EQ(multithreaded ? S_OK : CO_E_NOTINITIALIZED, CoGetApartmentType(&after, &qualifier));
+            if (multithreaded) CoUninitialize();
+        });
+        caller.join();
+    }
 }
 
 TEST_F(actions, mail_request_reaches_the_program_registered_for_mailto) {

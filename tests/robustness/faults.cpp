@@ -387,7 +387,7 @@ import_row imports[] = {
     ROW("ole32.dll", CreateStreamOnHGlobal, value, E_OUTOFMEMORY, 0, 7, 0, 0, none),
     ROW("ole32.dll", OleRegEnumVerbs, value, E_OUTOFMEMORY, 0, 7, 0, 0, none),
     ROW("ole32.dll", OleRegGetUserType, value, E_OUTOFMEMORY, 0, 7, 0, 0, none),
-    ROW("shell32.dll", ShellExecuteW, value, SE_ERR_OOM, 0, 7, 0, effect | lookup, none),
+    ROW("shell32.dll", ShellExecuteExW, zero, 0, no_memory, 7, 0, effect | lookup, none),
     ROW_OF("user32.dll", "SetThreadDpiAwarenessContext", set_thread_dpi_awareness, zero, 0, ERROR_INVALID_PARAMETER, 5,
            0, lookup, none),
     ROW_OF("ole32.dll", "CoGetApartmentType", get_apartment_type, value, E_FAIL, 0, 0, 0, lookup, none),
@@ -429,6 +429,7 @@ const std::pair<const char*, const char*> left_out[] = {
     {"VirtualQuery", "the runtime's relocation at load"},
     {"lstrcmpW", "cannot fail"},
     {"iswalpha", "cannot fail"},
+    {"GetWindow", "NULL is an ordinary answer: no such window"},
     {"PeekMessageW", "0 is an ordinary answer: no message waits"},
     {"MsgWaitForMultipleObjects", "a wait that fails ends early, and the loop asks again"},
     {"DeleteFileW", "removes a file the library made after a failure; nothing more can be done when it cannot"},
@@ -545,7 +546,7 @@ struct hooks {
     explicit hooks(const std::wstring& scratch) : neutral(scratch) {
         for (auto& row : imports) {
             if (!(row.flags & lookup)) continue;
-            row.original = std::strcmp(row.name, "ShellExecuteW") == 0
+            row.original = std::strcmp(row.name, "ShellExecuteExW") == 0
                                ? reinterpret_cast<const void*>(&zvtest::neutralised_detail::no_shell)
                                : reinterpret_cast<const void*>(GetProcAddress(GetModuleHandleA(row.dll), row.name));
             if (row.original)
@@ -1248,7 +1249,7 @@ std::vector<shape> make_shapes() {
                 if (name == L"WindowsRegKey") s.fallbacks = {"RegOpenKeyExW", "RegQueryValueExW"};  // "" when missing
                 // Requests whose answer the methods do not examine, by design.
                 if (name == L"SetWallpaper") s.fallbacks = {"SystemParametersInfoW"};
-                if (name == L"ShellEmail") s.fallbacks = {"ShellExecuteW"};
+                if (name == L"ShellEmail") s.fallbacks = {"ShellExecuteExW"};
                 out.push_back(s);
             }
         }

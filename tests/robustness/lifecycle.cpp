@@ -18,6 +18,7 @@
 #include "support/window_closer.h"
 
 #include <windows.h>
+#include <shellapi.h>
 #include <oleauto.h>
 
 #include <cstdio>
@@ -37,7 +38,7 @@ void fail(const char* what, long cycle) {
     if (++failures <= 20) std::printf("FAIL cycle %ld: %s\n", cycle, what);
 }
 
-HINSTANCE WINAPI no_shell(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT) { return reinterpret_cast<HINSTANCE>(42); }
+BOOL WINAPI no_shell(SHELLEXECUTEINFOW*) { return TRUE; }
 
 HRESULT invoke(IDispatch* control, DISPID member, VARIANT* args, UINT count) {
     DISPPARAMS params{args, nullptr, count, 0};
@@ -120,7 +121,7 @@ void heavy_use(IDispatch* control, HMODULE module, HWND parent, long cycle) {
     show_face(control, parent, cycle);
     if (invoke(control, show_about, nullptr, 0) != S_OK) fail("ShowAbout failed", cycle);
     {
-        zvtest::procedure_hook shell(module, "ShellExecuteW", reinterpret_cast<const void*>(&no_shell));
+        zvtest::procedure_hook shell(module, "ShellExecuteExW", reinterpret_cast<const void*>(&no_shell));
         VARIANT address[2];
         V_VT(&address[0]) = VT_ERROR;
         V_ERROR(&address[0]) = DISP_E_PARAMNOTFOUND;

@@ -40,8 +40,9 @@ inline BOOL WINAPI no_process(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY
     return TRUE;
 }
 inline BOOL WINAPI no_exit(UINT, DWORD) { return TRUE; }
-inline HINSTANCE WINAPI no_shell(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT) {
-    return reinterpret_cast<HINSTANCE>(42);
+inline BOOL WINAPI no_shell(SHELLEXECUTEINFOW* request) {
+    request->hInstApp = reinterpret_cast<HINSTANCE>(42);
+    return TRUE;
 }
 inline BOOL WINAPI no_parameters(UINT, UINT, PVOID, UINT) { return TRUE; }
 inline BOOL WINAPI no_move(int, int) { return TRUE; }
@@ -84,7 +85,7 @@ struct neutralised {
 
     iat_hook process{ocx(), "kernel32.dll", "CreateProcessW", neutralised_detail::fn(&neutralised_detail::no_process)};
     iat_hook exit{ocx(), "user32.dll", "ExitWindowsEx", neutralised_detail::fn(&neutralised_detail::no_exit)};
-    procedure_hook shell{ocx(), "ShellExecuteW", neutralised_detail::fn(&neutralised_detail::no_shell)};
+    procedure_hook shell{ocx(), "ShellExecuteExW", neutralised_detail::fn(&neutralised_detail::no_shell)};
     iat_hook parameters{ocx(), "user32.dll", "SystemParametersInfoW",
                         neutralised_detail::fn(&neutralised_detail::no_parameters)};
     iat_hook move{ocx(), "user32.dll", "SetCursorPos", neutralised_detail::fn(&neutralised_detail::no_move)};
