@@ -145,6 +145,13 @@ public:
               "creating the scratch classes key");
         check(RegOverridePredefKey(HKEY_CLASSES_ROOT, classes_.get()), "redirecting HKEY_CLASSES_ROOT");
         check(RegOverridePredefKey(HKEY_CURRENT_USER, scratch_.get()), "redirecting HKEY_CURRENT_USER");
+        // Since Windows Vista SP1 RegisterTypeLib writes past a redirected HKEY_CLASSES_ROOT into the real machine
+        // keys unless the process asks it to follow the redirection first. Wine's oleaut32 has no such function
+        // (and follows the redirection anyway).
+        using enable = void(WINAPI*)();
+        if (const auto follow = reinterpret_cast<enable>(reinterpret_cast<void (*)()>(
+                GetProcAddress(GetModuleHandleW(L"oleaut32.dll"), "OaEnablePerUserTLibRegistration"))))
+            follow();
     }
     redirected_roots(const redirected_roots&) = delete;
     redirected_roots& operator=(const redirected_roots&) = delete;

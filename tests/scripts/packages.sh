@@ -47,6 +47,8 @@ verified() { osslsigncode verify -in "$1" -CAfile "$work/cert.pem" >/dev/null 2>
 for package in "$built"/*.msi "$lower"/*.msi; do
   if verified "$package"; then ok "signed: $(basename "$package")"; else fail "signature of $package"; fi
 done
+# The validation rules Windows Installer's own tools apply and wixl does not, read from the tables.
+if "$here/ice_rules.sh" "$built"/*.msi; then :; else fail "the validation rules"; fi
 
 # Shows the installed file's version, whether this host creates the control, and the installed products of an
 # upgrade code with their versions.
