@@ -5,17 +5,20 @@
 # packages after (osslsigncode); otherwise nothing is signed.
 #
 #   scripts/package.sh [--version X.Y.Z] [--out DIR] [--no-build] [--wine-dir DIR]
-#                      [--pfx FILE | --cert FILE --key FILE] [--password-file FILE] [--timestamp URL]
+#                      [--pfx FILE | --cert FILE --key FILE] [--password-file FILE]
+#                      [--timestamp URL | --no-timestamp]
 #
 # --version: the packages' version (default: the project's); --no-build: use build/i686 and build/x86_64 as
 # they are; --wine-dir: where the throwaway Wine prefix that generates the registry rows lives (default
-# build/x86_64/wine-package); --password-file: the PFX's or key's password; --timestamp: an RFC 3161 server.
+# build/x86_64/wine-package); --password-file: the PFX's or key's password; --timestamp: an RFC 3161 server, which
+# signing needs (a signature without one ends with the certificate) unless --no-timestamp says so on purpose.
+# Unsigned packages are built too, with a warning: SmartScreen and Smart App Control hold them up on users' machines.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 args=("$@")
 version=$(sed -n -E 's/^project\(ZorvaneLib VERSION ([0-9.]+).*/\1/p' "$root/CMakeLists.txt")
 out=$root/build/dist wine_dir=$root/build/x86_64/wine-package build=yes
-pfx="" cert="" key="" password="" timestamp=""
+pfx="" cert="" key="" password="" timestamp="" no_timestamp=no
 while [ $# -gt 0 ]; do
   case "$1" in
     --version) version=$2; shift ;;
@@ -27,6 +30,7 @@ while [ $# -gt 0 ]; do
     --key) key=$(realpath "$2"); shift ;;
     --password-file) password=$(realpath "$2"); shift ;;
     --timestamp) timestamp=$2; shift ;;
+    --no-timestamp) no_timestamp=yes ;;
     *) echo "unknown option $1 (see the top of $0)" >&2; exit 2 ;;
   esac
   shift
@@ -34,6 +38,18 @@ done
 [[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || { echo "--version wants X.Y.Z, not $version" >&2; exit 2; }
 if [ -n "$pfx" ] && [ -n "$cert$key" ]; then echo "give --pfx or --cert and --key, not both" >&2; exit 2; fi
 if [ -n "$cert$key" ] && { [ -z "$cert" ] || [ -z "$key" ]; }; then echo "--cert needs --key" >&2; exit 2; fi
+if [ -n "$pfx$cert" ] && [ -z "$timestamp" ] && [ "$no_timestamp" = no ]; then
+  echo "signing needs --timestamp URL (an RFC 3161 server): without one the signatures end with the certificate." >&2
+  echo "Give --no-timestamp to sign without one on purpose (tests, internal builds)." >&2
+  exit 2
+fi
+if [ -z "$pfx$cert" ]; then
+  cat >&2 <<'WARNING'
+*** WARNING: building UNSIGNED packages and OCX files. ***
+*** Windows SmartScreen warns about them, Smart App Control blocks them, and users cannot tell who made them. ***
+*** Sign releases with an RSA code-signing certificate and a timestamp: --pfx FILE --timestamp URL. ***
+WARNING
+fi
 
 if [ "$build" = yes ]; then
   "$root/scripts/bootstrap.sh"

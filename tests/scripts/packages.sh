@@ -39,9 +39,16 @@ expect() { # <what> <expected> <seen>
 ) || { echo "FAIL making the certificate"; exit 1; }
 built=$work/dist lower=$work/dist-lower
 "$scripts/package.sh" --no-build --wine-dir "$dir" --out "$built" --pfx "$work/cert.pfx" \
-  --password-file "$work/password" >/dev/null || { echo "FAIL scripts/package.sh"; exit 1; }
+  --password-file "$work/password" --no-timestamp >/dev/null || { echo "FAIL scripts/package.sh"; exit 1; }
 "$scripts/package.sh" --no-build --wine-dir "$dir" --out "$lower" --version 1.4.0 --cert "$work/cert.pem" \
-  --key "$work/key.pem" >/dev/null || { echo "FAIL scripts/package.sh --version 1.4.0"; exit 1; }
+  --key "$work/key.pem" --no-timestamp >/dev/null || { echo "FAIL scripts/package.sh --version 1.4.0"; exit 1; }
+# Signing without a timestamp, not asked for, is refused before anything is built.
+if "$scripts/package.sh" --no-build --wine-dir "$dir" --out "$work/refused" --pfx "$work/cert.pfx" \
+  --password-file "$work/password" >/dev/null 2>&1 || [ -e "$work/refused" ]; then
+  fail "signing without a timestamp was not refused"
+else
+  ok "signing without a timestamp is refused"
+fi
 version=$(sed -n -E 's/^project\(ZorvaneLib VERSION ([0-9.]+).*/\1/p' "$scripts/../CMakeLists.txt")
 verified() { osslsigncode verify -in "$1" -CAfile "$work/cert.pem" >/dev/null 2>&1; }
 for package in "$built"/*.msi "$lower"/*.msi; do
