@@ -37,8 +37,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR command_line, int) {
     const bool bare = std::wcsstr(command_line, L"bare") != nullptr;
     const bool wallpaper = std::wcsstr(command_line, L"wallpaper") != nullptr;
     HWND progman = make(L"Progman", nullptr, 0);
+    if (wallpaper) make(L"WorkerW", progman, 0);  // before the icon view, which tells the tests all is made
     if (!bare && !worker) make(L"SHELLDLL_DefView", progman, 0);
-    if (wallpaper) make(L"WorkerW", progman, 0);
     if (worker || both) make(L"SHELLDLL_DefView", make(L"WorkerW", nullptr, 60), 0);  // above "Progman"
     SetTimer(nullptr, 0, 60000, nullptr);
     MSG m;
