@@ -26,5 +26,17 @@ export DEBIAN_FRONTEND=noninteractive
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386
 fi
-$sudo apt-get update -q
-$sudo apt-get install -y -q --no-install-recommends "${packages[@]}"
+# A mirror in the middle of a sync fails an index now and then: try again, and go on with what the indexes
+# hold when one stays out of step (the install itself says whether anything is really missing).
+for attempt in 1 2 3; do
+  $sudo apt-get update -q && break
+  echo "bootstrap: apt-get update failed (attempt $attempt of 3)" >&2
+  sleep $((attempt * 10))
+done
+for attempt in 1 2 3; do
+  $sudo apt-get install -y -q --no-install-recommends "${packages[@]}" && exit 0
+  echo "bootstrap: apt-get install failed (attempt $attempt of 3)" >&2
+  sleep $((attempt * 10))
+  $sudo apt-get update -q || true
+done
+exit 1
