@@ -33,9 +33,13 @@ for attempt in 1 2 3; do
   echo "bootstrap: apt-get update failed (attempt $attempt of 3)" >&2
   sleep $((attempt * 10))
 done
+# Where one architecture's security index stayed out of step, the two architectures' candidates differ and the
+# multi-architecture libraries cannot be installed side by side: the release's own suite then gives both.
+codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
 for attempt in 1 2 3; do
   $sudo apt-get install -y -q --no-install-recommends "${packages[@]}" && exit 0
-  echo "bootstrap: apt-get install failed (attempt $attempt of 3)" >&2
+  echo "bootstrap: apt-get install failed (attempt $attempt of 3); trying the $codename suite's versions" >&2
+  $sudo apt-get install -y -q --no-install-recommends -t "$codename" "${packages[@]}" && exit 0
   sleep $((attempt * 10))
   $sudo apt-get update -q || true
 done
