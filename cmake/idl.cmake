@@ -3,6 +3,12 @@ set(ZV_IDL ${CMAKE_SOURCE_DIR}/src/resources/zorvane.idl)
 set(ZV_GENERATED ${CMAKE_BINARY_DIR}/generated)
 file(MAKE_DIRECTORY ${ZV_GENERATED})
 
+# The names the code and the manifest take from the IDL, and the header that hands them to the code.
+include(${CMAKE_CURRENT_LIST_DIR}/idl_names.cmake)
+zv_read_idl(${ZV_IDL})
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ZV_IDL})
+configure_file(${CMAKE_SOURCE_DIR}/src/resources/zorvane_names.h.in ${ZV_GENERATED}/zorvane_names.h @ONLY)
+
 if(CMAKE_CROSSCOMPILING OR NOT MSVC)
   if(NOT ZV_WIDL)
     find_program(ZV_WIDL NAMES widl REQUIRED)

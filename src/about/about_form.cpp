@@ -1,7 +1,6 @@
 // The About box: layout in twips at the form's DPI, Cyrillic fonts, the load handler and the three buttons.
 #include "about/about_form.h"
 
-#include "control/zorvane.h"
 #include "library/errors.h"
 #include "library/module.h"
 #include "library/raii.h"
@@ -22,8 +21,6 @@ namespace {
 const wchar_t form_class[] = L"ZorvaneLibAboutForm";
 constexpr DWORD form_style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN | DS_MODALFRAME;
 constexpr DWORD form_ex_style = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-constexpr DISPID hide_focus_dispid = 0x6003002F;
-constexpr DISPID shell_email_dispid = 0x6003003B;
 constexpr UINT help_command = 15;
 
 enum element : int { pic_logo = 100, logo_1, logo_0, logo_3, btn_close, btn_help, btn_mailto };
@@ -78,13 +75,13 @@ bool thread_in_apartment() noexcept {
 
 // Kelb: the form's own instance of the control, made by its ProgID as a form would make it; made by this
 // library itself where the thread has no apartment or the class is not registered.
-com_ptr<IDispatch> make_kelb() noexcept {
+com_ptr<IDispatch> make_kelb(const about_form::control_maker& maker) noexcept {
     com_ptr<IDispatch> kelb;
     CLSID clsid{};
-    if (thread_in_apartment() && SUCCEEDED(CLSIDFromProgID(L"ZorvaneLib.Zorvane", &clsid)) &&
+    if (thread_in_apartment() && SUCCEEDED(CLSIDFromProgID(maker.prog_id, &clsid)) &&
         SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, kelb.put_void())))
         return kelb;
-    control::create(IID_IDispatch, kelb.put_void());
+    maker.create(IID_IDispatch, kelb.put_void());
     return kelb;
 }
 
@@ -127,7 +124,8 @@ bool open_on_this_thread() noexcept {
 // One showing of the form: the window, its elements, fonts, banner and Kelb.
 class opening final {
 public:
-    opening();  // the form and its elements, loaded; throws when the window cannot be created
+    explicit opening(const about_form::control_maker& maker);  // the form and its elements, loaded; throws when
+                                                               // the window cannot be created
     opening(const opening&) = delete;
     opening& operator=(const opening&) = delete;
     ~opening();
@@ -141,7 +139,7 @@ private:
     void enable_others() noexcept;
     void close() noexcept;
     void click(int id) noexcept;
-    HRESULT call_kelb(DISPID member, VARIANT argument) noexcept;
+    HRESULT call_kelb(const wchar_t* method, VARIANT argument) noexcept;
     static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM w, LPARAM l);
     LRESULT handle(HWND window, UINT message, WPARAM w, LPARAM l);
 
@@ -154,7 +152,7 @@ private:
     HWND previous_active_ = nullptr;
 };
 
-opening::opening() {
+opening::opening(const about_form::control_maker& maker) {
     // Registered by the first opening after each load (later ones find it), unregistered at unload.
     WNDCLASSW c{};
     c.lpfnWndProc = &procedure;
@@ -173,7 +171,7 @@ opening::opening() {
               unique_hfont(make_font(L"Verdana", 825, FW_BOLD)), unique_hfont(make_font(L"Verdana", 675, FW_NORMAL)),
               unique_hfont(make_font(L"Tahoma", 825, FW_BOLD))};
     banner_ = picture_from_resource(ZV_BANNER_JPEG);
-    kelb_ = make_kelb();
+    kelb_ = make_kelb(maker);
 
     RECT frame{0, 0, MulDiv(5130, dpi_x_, 1440), MulDiv(2685, dpi_y_, 1440)};
     AdjustWindowRectEx(&frame, form_style, FALSE, form_ex_style);
@@ -213,8 +211,12 @@ void opening::create_elements() noexcept {
     }
 }
 
-HRESULT opening::call_kelb(DISPID member, VARIANT argument) noexcept {
+HRESULT opening::call_kelb(const wchar_t* method, VARIANT argument) noexcept {
     if (!kelb_) return E_POINTER;
+    auto* name = const_cast<LPOLESTR>(method);
+    DISPID member = DISPID_UNKNOWN;
+    const HRESULT found = kelb_->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &member);
+    if (FAILED(found)) return found;
     DISPPARAMS params{&argument, nullptr, 1, 0};
     return kelb_->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
 }
@@ -225,7 +227,7 @@ void opening::run_load_handler() noexcept {
         VARIANT handle;
         V_VT(&handle) = VT_I4;
         V_I4(&handle) = static_cast<LONG>(reinterpret_cast<LONG_PTR>(GetDlgItem(window_, id)));
-        call_kelb(hide_focus_dispid, handle);
+        call_kelb(L"HideFocus", handle);
     }
 }
 
@@ -287,7 +289,7 @@ void opening::click(int id) noexcept {
         VARIANT address;
         V_VT(&address) = VT_BSTR;
         V_BSTR(&address) = SysAllocString(about_form::contact_address);
-        if (V_BSTR(&address)) call_kelb(shell_email_dispid, address);
+        if (V_BSTR(&address)) call_kelb(L"ShellEmail", address);
         SysFreeString(V_BSTR(&address));
         break;
     }
@@ -360,9 +362,9 @@ LRESULT opening::handle(HWND window, UINT message, WPARAM w, LPARAM l) {
 
 } // namespace
 
-void about_form::show_modal() {
+void about_form::show_modal(const control_maker& maker) {
     if (open_on_this_thread()) return;  // its own modal loop is running
-    opening form;
+    opening form(maker);
     form.run_load_handler();  // as a form's load event: before it is shown
     form.run_modal();
 }

@@ -8,6 +8,7 @@
 #include <oleauto.h>
 
 #include "zorvane_idl.h"
+#include "zorvane_names.h"
 
 namespace zorvane {
 
@@ -17,7 +18,7 @@ HRESULT raise_error(const failure& f, REFGUID iid) noexcept {
     com_ptr<ICreateErrorInfo> create;
     if (SUCCEEDED(CreateErrorInfo(create.put()))) {
         create->SetGUID(iid);
-        create->SetSource(const_cast<wchar_t*>(L"ZorvaneLib.Zorvane"));
+        create->SetSource(const_cast<wchar_t*>(names::prog_id));
         create->SetDescription(const_cast<wchar_t*>(f.description.c_str()));
         com_ptr<IErrorInfo> info;
         if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, info.put_void()))) SetErrorInfo(0, info.get());

@@ -221,7 +221,7 @@ const table& table_for(REFIID iid) {
     auto functions = describe_functions(info.get());
     auto* t = new table{iid, std::move(info), std::move(functions), tables.load(std::memory_order_relaxed)};
     tables.store(t, std::memory_order_release);
-    module::at_unload(&release_cache);  // a host may free the library without asking DllCanUnloadNow
+    module::at_unused(&release_cache);
     return *t;
 }
 

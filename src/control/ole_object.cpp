@@ -269,7 +269,7 @@ HRESULT ole_object::EnumAdvise(IEnumSTATDATA** advises) noexcept {
 
 HRESULT ole_object::GetMiscStatus(DWORD aspect, DWORD* status) noexcept {
     if (!status) return E_POINTER;
-    *status = aspect == DVASPECT_CONTENT ? misc_status : 0;
+    *status = aspect == DVASPECT_CONTENT ? control_misc_status : 0;
     return S_OK;
 }
 
@@ -563,7 +563,7 @@ HRESULT ole_object::QuickActivate(QACONTAINER* container, QACONTROL* control) no
     SetClientSite(container->pClientSite);
     user_mode_ = (container->dwAmbientFlags & QACONTAINER_USERMODE) != 0;
     if (container->pAdviseSink) SetAdvise(DVASPECT_CONTENT, 0, container->pAdviseSink);
-    control->dwMiscStatus = misc_status;
+    control->dwMiscStatus = control_misc_status;
     control->dwViewStatus = 0;
     control->dwEventCookie = 0;
     control->dwPropNotifyCookie = 0;

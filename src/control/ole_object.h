@@ -26,7 +26,6 @@ class ole_object final : public IOleObject,
                          public IConnectionPointContainer {
 public:
     static constexpr LONG extent_himetric = 1111;  // 630 twips
-    static constexpr DWORD misc_status = 0x20591;
 
     explicit ole_object(control& owner) noexcept : owner_(owner) {}
     ole_object(const ole_object&) = delete;

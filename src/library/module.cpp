@@ -15,7 +15,17 @@ std::atomic<long> users{0};
 // support would itself stay behind after an unload.
 using cleanup_function = void (*)();
 constexpr int cleanup_capacity = 8;
-std::atomic<cleanup_function> cleanups[cleanup_capacity] = {};
+using cleanup_table = std::atomic<cleanup_function>[cleanup_capacity];
+cleanup_table cleanups = {};
+cleanup_table releases = {};
+
+void add(cleanup_table& table, cleanup_function cleanup) noexcept {
+    for (auto& slot : table) {
+        cleanup_function seen = nullptr;
+        if (slot.compare_exchange_strong(seen, cleanup) || seen == cleanup) return;
+    }
+    std::abort();  // more kinds of cleanup than the table holds: raise cleanup_capacity
+}
 } // namespace
 
 HINSTANCE instance() noexcept { return the_instance; }
@@ -37,15 +47,19 @@ void add_ref() noexcept { ++users; }
 void release() noexcept { --users; }
 bool in_use() noexcept { return users.load() != 0; }
 
-void at_unload(cleanup_function cleanup) noexcept {
-    for (auto& slot : cleanups) {
-        cleanup_function seen = nullptr;
-        if (slot.compare_exchange_strong(seen, cleanup) || seen == cleanup) return;
-    }
-    std::abort();  // more kinds of cleanup than the table holds: raise cleanup_capacity
+void at_unload(cleanup_function cleanup) noexcept { add(cleanups, cleanup); }
+
+void at_unused(cleanup_function release) noexcept {
+    add(releases, release);
+    add(cleanups, release);
 }
 
 void loaded(HINSTANCE instance) noexcept { the_instance = instance; }
+
+void unused() noexcept {
+    for (int i = cleanup_capacity - 1; i >= 0; --i)
+        if (cleanup_function release = releases[i].load()) release();
+}
 
 void unloading() noexcept {
     for (int i = cleanup_capacity - 1; i >= 0; --i)

@@ -30,8 +30,13 @@ public:
 // only give back what the library took (window classes, references it holds), and load nothing.
 void at_unload(void (*cleanup)()) noexcept;
 
-// For the DLL's entry point.
+// Runs `release` whenever DllCanUnloadNow finds the library unused, and at unload: for caches that are built
+// again on their next use. Registering a function again does nothing.
+void at_unused(void (*release)()) noexcept;
+
+// For the DLL's entry points.
 void loaded(HINSTANCE instance) noexcept;
+void unused() noexcept;  // DllCanUnloadNow, having found no object and no lock
 void unloading() noexcept;
 
 } // namespace zorvane::module

@@ -17,7 +17,7 @@ com_ptr<ITypeLib> get() {
     std::lock_guard guard(lock);
     if (!loaded) {
         check(LoadTypeLibEx(module::file_name().c_str(), REGKIND_NONE, loaded.put()));
-        module::at_unload(&release);  // a host may free the library without asking DllCanUnloadNow
+        module::at_unused(&release);
     }
     return loaded;
 }

@@ -1,5 +1,5 @@
 // One generic class factory over a table of creatable classes.
-#include "library/class_factory.h"
+#include "server/class_factory.h"
 
 #include "control/zorvane.h"
 #include "library/module.h"

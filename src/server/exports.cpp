@@ -1,10 +1,8 @@
 // The entry point and the exports of the in-process server.
-#include "control/dispatch.h"
-#include "library/class_factory.h"
 #include "library/module.h"
-#include "library/runtime_state.h"
 #include "library/registration.h"
-#include "library/type_library.h"
+#include "library/runtime_state.h"
+#include "server/class_factory.h"
 
 extern "C" {
 
@@ -32,8 +30,7 @@ HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out)
 
 HRESULT STDAPICALLTYPE DllCanUnloadNow() {
     if (zorvane::module::in_use()) return S_FALSE;
-    zorvane::dispatch::release_cache();
-    zorvane::type_library::release();
+    zorvane::module::unused();  // the caches go now, not only when the library is unloaded
     return S_OK;
 }
 
