@@ -162,10 +162,10 @@ opening::opening(const about_form::control_maker& maker) {
     c.lpszClassName = form_class;
     if (RegisterClassW(&c)) module::at_unload(&unregister_form_class);
 
-    HDC screen = GetDC(nullptr);
-    dpi_x_ = GetDeviceCaps(screen, LOGPIXELSX);
-    dpi_y_ = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
+    if (const unique_window_dc screen = window_dc()) {
+        dpi_x_ = GetDeviceCaps(screen.get(), LOGPIXELSX);
+        dpi_y_ = GetDeviceCaps(screen.get(), LOGPIXELSY);
+    }
 
     fonts_ = {unique_hfont(make_font(L"Tahoma", 825, FW_NORMAL)), unique_hfont(make_font(L"Arial", 1425, FW_NORMAL)),
               unique_hfont(make_font(L"Verdana", 825, FW_BOLD)), unique_hfont(make_font(L"Verdana", 675, FW_NORMAL)),
@@ -177,9 +177,8 @@ opening::opening(const about_form::control_maker& maker) {
     AdjustWindowRectEx(&frame, form_style, FALSE, form_ex_style);
     const int width = frame.right - frame.left, height = frame.bottom - frame.top;
     const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2, y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-    if (!CreateWindowExW(form_ex_style, form_class, L"О контроле...", form_style, x, y, width, height, nullptr,
-                         nullptr, module::instance(), this))
-        throw error::from_win32(GetLastError());
+    check_win32(CreateWindowExW(form_ex_style, form_class, L"О контроле...", form_style, x, y, width, height,
+                                nullptr, nullptr, module::instance(), this));
     SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_[0].get()), FALSE);
     create_elements();
 }
@@ -286,11 +285,11 @@ void opening::click(int id) noexcept {
         break;
     }
     case btn_mailto: {
+        const unique_bstr text(SysAllocString(about_form::contact_address));
         VARIANT address;
         V_VT(&address) = VT_BSTR;
-        V_BSTR(&address) = SysAllocString(about_form::contact_address);
-        if (V_BSTR(&address)) call_kelb(L"ShellEmail", address);
-        SysFreeString(V_BSTR(&address));
+        V_BSTR(&address) = text.get();
+        if (text) call_kelb(L"ShellEmail", address);
         break;
     }
     }

@@ -44,9 +44,8 @@ void start_system_program(const wchar_t* program, std::wstring_view command_line
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = show;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                        &startup, &process))
-        throw error::from_win32(GetLastError());
+    check_win32(CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                               &startup, &process));
     const unique_handle thread(process.hThread), started(process.hProcess);
 }
 
@@ -104,11 +103,9 @@ bool delete_at_startup(std::wstring_view name) noexcept {
 // lets shell32 go, and a host that ends right afterwards (a short script) still gets its page or mail opened. The
 // shell's own messages stay (no SEE_MASK_FLAG_NO_UI): it tells the user what it cannot open.
 void shell_open(const std::wstring& file, const wchar_t* directory) {
-    const unique_hmodule shell(LoadLibraryW(system_file(L"shell32.dll").c_str()));
-    if (!shell) throw error::from_last_error(err::dll_not_loaded);
-    const auto execute = reinterpret_cast<decltype(&ShellExecuteExW)>(
-        reinterpret_cast<void (*)()>(GetProcAddress(shell.get(), "ShellExecuteExW")));
-    if (!execute) throw error::from_last_error(err::dll_function_not_found);
+    const unique_hmodule shell(check_win32(LoadLibraryW(system_file(L"shell32.dll").c_str()), err::dll_not_loaded));
+    const auto execute = reinterpret_cast<decltype(&ShellExecuteExW)>(reinterpret_cast<void (*)()>(
+        check_win32(GetProcAddress(shell.get(), "ShellExecuteExW"), err::dll_function_not_found)));
     const borrowed_apartment apartment;
     SHELLEXECUTEINFOW request{};
     request.cbSize = sizeof(request);

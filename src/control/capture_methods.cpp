@@ -14,8 +14,7 @@ namespace {
 unique_hbitmap capture_window_rect(HWND window) {
     screen::dpi_aware_scope aware;
     RECT area{};
-    if (window && IsWindow(window) && !GetWindowRect(window, &area))
-        throw error::from_last_error(err::invalid_call);
+    if (window && IsWindow(window)) check_win32(GetWindowRect(window, &area), err::invalid_call);
     return screen::capture_screen_rect(area.left, area.top, area.right, area.bottom);
 }
 

@@ -16,26 +16,14 @@ com_ptr<memory_snapshot> memory_snapshot::create() {
     return com_ptr<memory_snapshot>::attach(object);
 }
 
-HRESULT memory_snapshot::QueryInterface(REFIID iid, void** out) noexcept {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, IID__clsMemorySnapshot)) {
-        *out = static_cast<_clsMemorySnapshot*>(this);
-    } else if (IsEqualIID(iid, IID_ISupportErrorInfo)) {
-        *out = static_cast<ISupportErrorInfo*>(this);
-    } else {
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-ULONG memory_snapshot::AddRef() noexcept { return ++references_; }
-
-ULONG memory_snapshot::Release() noexcept {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
+std::span<const interface_entry<memory_snapshot>> memory_snapshot::interface_table() noexcept {
+    static constexpr interface_entry<memory_snapshot> table[] = {
+        {&IID_IUnknown, &as<memory_snapshot, _clsMemorySnapshot>},
+        {&IID_IDispatch, &as<memory_snapshot, _clsMemorySnapshot>},
+        {&IID__clsMemorySnapshot, &as<memory_snapshot, _clsMemorySnapshot>},
+        {&IID_ISupportErrorInfo, &as<memory_snapshot, ISupportErrorInfo>},
+    };
+    return table;
 }
 
 HRESULT memory_snapshot::GetTypeInfoCount(UINT* count) noexcept {

@@ -1,18 +1,16 @@
 // clsMemorySnapshot: one reading of the memory status, offered as four 32-bit properties.
 #pragma once
 
-#include "library/module.h"
+#include "library/com_object.h"
 #include "library/raii.h"
 
 #include <windows.h>
 
 #include "zorvane_idl.h"
 
-#include <atomic>
-
 namespace zorvane {
 
-class memory_snapshot final : public _clsMemorySnapshot, public ISupportErrorInfo {
+class memory_snapshot final : public com_object<memory_snapshot, _clsMemorySnapshot, ISupportErrorInfo> {
 public:
     // A new snapshot holding its first reading (throws when the system gives none). Not reachable through the
     // class factory.
@@ -21,9 +19,7 @@ public:
     // A new reading; throws when the system gives none, keeping the last one.
     void refresh();
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) noexcept override;
-    ULONG STDMETHODCALLTYPE AddRef() noexcept override;
-    ULONG STDMETHODCALLTYPE Release() noexcept override;
+    static std::span<const interface_entry<memory_snapshot>> interface_table() noexcept;
 
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override;
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) noexcept override;
@@ -45,13 +41,12 @@ public:
     const MEMORYSTATUSEX& reading() const noexcept { return status_; }
 
 private:
+    friend com_object;  // deletes it
     memory_snapshot();
     ~memory_snapshot() = default;
     HRESULT property(LONG* result, DWORDLONG MEMORYSTATUSEX::*field) noexcept;
 
     MEMORYSTATUSEX status_{};
-    std::atomic<ULONG> references_{1};
-    module::count module_count_;
 };
 
 } // namespace zorvane

@@ -25,7 +25,7 @@ LONG pixels_of(LONG himetric, int dpi) noexcept { return MulDiv(himetric, dpi, 2
 
 // The control's fixed extent in screen pixels; false when the screen's resolution cannot be read.
 bool face_size(SIZE& size) noexcept {
-    const unique_window_dc screen(GetDC(nullptr));
+    const unique_window_dc screen = window_dc();
     if (!screen) return false;
     size = {pixels_of(ole_object::extent_himetric, GetDeviceCaps(screen.get(), LOGPIXELSX)),
             pixels_of(ole_object::extent_himetric, GetDeviceCaps(screen.get(), LOGPIXELSY))};
@@ -34,7 +34,7 @@ bool face_size(SIZE& size) noexcept {
 
 // One-item or empty enumerators of connection points and connections.
 template <typename Enum, typename Item, const IID* Iid>
-class enumerator final : public Enum {
+class enumerator final : public com_object<enumerator<Enum, Item, Iid>, Enum> {
 public:
     explicit enumerator(std::vector<Item> items, size_t at = 0) : items_(std::move(items)), at_(at) {
         for (auto& item : items_) add_ref(item);
@@ -42,21 +42,12 @@ public:
     ~enumerator() {
         for (auto& item : items_) release(item);
     }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) noexcept override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, *Iid)) {
-            *out = this;
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() noexcept override {
-        const ULONG left = --references_;
-        if (!left) delete this;
-        return left;
+    static std::span<const interface_entry<enumerator>> interface_table() noexcept {
+        static constexpr interface_entry<enumerator> table[] = {
+            {&IID_IUnknown, &as<enumerator, Enum>},
+            {Iid, &as<enumerator, Enum>},
+        };
+        return table;
     }
     HRESULT STDMETHODCALLTYPE Next(ULONG count, Item* out, ULONG* fetched) noexcept override {
         if (!out || (count > 1 && !fetched)) return E_POINTER;
@@ -69,8 +60,10 @@ public:
         return given == count ? S_OK : S_FALSE;
     }
     HRESULT STDMETHODCALLTYPE Skip(ULONG count) noexcept override {
-        at_ = std::min<size_t>(items_.size(), at_ + count);
-        return at_ < items_.size() ? S_OK : S_FALSE;
+        // S_FALSE only when fewer than `count` items were left to skip.
+        const size_t left = items_.size() - at_;
+        at_ += std::min<size_t>(left, count);
+        return count <= left ? S_OK : S_FALSE;
     }
     HRESULT STDMETHODCALLTYPE Reset() noexcept override {
         at_ = 0;
@@ -78,8 +71,13 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Clone(Enum** out) noexcept override {
         if (!out) return E_POINTER;
-        *out = new (std::nothrow) enumerator(items_, at_);
-        return *out ? S_OK : E_OUTOFMEMORY;
+        try {
+            *out = new enumerator(items_, at_);
+            return S_OK;
+        } catch (...) {
+            *out = nullptr;
+            return E_OUTOFMEMORY;
+        }
     }
 
 private:
@@ -90,8 +88,6 @@ private:
 
     std::vector<Item> items_;
     size_t at_ = 0;
-    ULONG references_ = 1;
-    module::count module_count_;
 };
 
 using point_enumerator = enumerator<IEnumConnectionPoints, IConnectionPoint*, &IID_IEnumConnectionPoints>;
@@ -112,41 +108,14 @@ ole_object::~ole_object() {
     if (face_window_) DestroyWindow(face_window_);
 }
 
-// ---- IUnknown ---------------------------------------------------------------------------------------------------
-//
 // Every method that calls the container, a sink, a stream or a bag holds the control (keep_alive) while it runs:
 // a container may let go of its last reference inside any such call, and the method goes on with its members.
-
-HRESULT ole_object::QueryInterface(REFIID iid, void** out) noexcept { return owner_.QueryInterface(iid, out); }
-ULONG ole_object::AddRef() noexcept { return owner_.AddRef(); }
-ULONG ole_object::Release() noexcept { return owner_.Release(); }
-
-void* ole_object::interface_for(REFIID iid) noexcept {
-    if (IsEqualIID(iid, IID_IOleObject)) return static_cast<IOleObject*>(this);
-    if (IsEqualIID(iid, IID_IOleWindow) || IsEqualIID(iid, IID_IOleInPlaceObject))
-        return static_cast<IOleInPlaceObject*>(this);
-    if (IsEqualIID(iid, IID_IOleInPlaceActiveObject)) return static_cast<IOleInPlaceActiveObject*>(this);
-    if (IsEqualIID(iid, IID_IOleControl)) return static_cast<IOleControl*>(this);
-    if (IsEqualIID(iid, IID_IViewObject) || IsEqualIID(iid, IID_IViewObject2)) return static_cast<IViewObject2*>(this);
-    if (IsEqualIID(iid, IID_IPersist) || IsEqualIID(iid, IID_IPersistStreamInit))
-        return static_cast<IPersistStreamInit*>(this);
-    if (IsEqualIID(iid, IID_IPersistStream)) return nullptr;  // IPersistStreamInit only
-    if (IsEqualIID(iid, IID_IPersistPropertyBag)) return static_cast<IPersistPropertyBag*>(this);
-    if (IsEqualIID(iid, IID_IPersistStorage)) return static_cast<IPersistStorage*>(this);
-    if (IsEqualIID(iid, IID_IQuickActivate)) return static_cast<IQuickActivate*>(this);
-    if (IsEqualIID(iid, IID_IConnectionPointContainer)) return static_cast<IConnectionPointContainer*>(this);
-    return nullptr;
-}
 
 // ---- IOleObject -------------------------------------------------------------------------------------------------
 
 HRESULT ole_object::SetClientSite(IOleClientSite* site) noexcept {
     const keep_alive<ole_object> alive(*this);
-    site_.reset();
-    if (site) {
-        site->AddRef();
-        site_ = com_ptr<IOleClientSite>::attach(site);
-    }
+    site_ = com_ptr<IOleClientSite>::copy(site);
     read_ambient_user_mode();
     return S_OK;
 }
@@ -154,8 +123,7 @@ HRESULT ole_object::SetClientSite(IOleClientSite* site) noexcept {
 HRESULT ole_object::GetClientSite(IOleClientSite** site) noexcept {
     const keep_alive<ole_object> alive(*this);
     if (!site) return E_POINTER;
-    *site = site_.get();
-    if (*site) (*site)->AddRef();
+    site_.copy_to(site);
     return S_OK;
 }
 
@@ -447,11 +415,7 @@ HRESULT ole_object::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) noe
     const keep_alive<ole_object> alive(*this);
     view_aspects_ = aspects;
     view_flags_ = flags;
-    view_sink_.reset();
-    if (sink) {
-        sink->AddRef();
-        view_sink_ = com_ptr<IAdviseSink>::attach(sink);
-    }
+    view_sink_ = com_ptr<IAdviseSink>::copy(sink);
     return S_OK;
 }
 
@@ -459,10 +423,7 @@ HRESULT ole_object::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) 
     const keep_alive<ole_object> alive(*this);
     if (aspects) *aspects = view_aspects_;
     if (flags) *flags = view_flags_;
-    if (sink) {
-        *sink = view_sink_.get();
-        if (*sink) (*sink)->AddRef();
-    }
+    if (sink) view_sink_.copy_to(sink);
     return S_OK;
 }
 
@@ -606,18 +567,13 @@ HRESULT ole_object::FindConnectionPoint(REFIID iid, IConnectionPoint** point) no
     return S_OK;
 }
 
-HRESULT ole_object::source_point::QueryInterface(REFIID iid, void** out) noexcept {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IConnectionPoint)) {
-        *out = this;
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+std::span<const interface_entry<ole_object::source_point>> ole_object::source_point::interface_table() noexcept {
+    static constexpr interface_entry<source_point> table[] = {
+        {&IID_IUnknown, &as<source_point, IConnectionPoint>},
+        {&IID_IConnectionPoint, &as<source_point, IConnectionPoint>},
+    };
+    return table;
 }
-ULONG ole_object::source_point::AddRef() noexcept { return owner_.AddRef(); }
-ULONG ole_object::source_point::Release() noexcept { return owner_.Release(); }
 
 HRESULT ole_object::source_point::GetConnectionInterface(IID* iid) noexcept {
     if (!iid) return E_POINTER;

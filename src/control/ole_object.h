@@ -2,6 +2,7 @@
 // activation and the (silent) source interface. One object inside the control; its IUnknown is the control's.
 #pragma once
 
+#include "library/com_object.h"
 #include "library/raii.h"
 
 #include <windows.h>
@@ -14,28 +15,18 @@ namespace zorvane {
 
 class control;
 
-class ole_object final : public IOleObject,
-                         public IOleInPlaceObject,
-                         public IOleInPlaceActiveObject,
-                         public IOleControl,
-                         public IViewObject2,
-                         public IPersistStreamInit,
-                         public IPersistPropertyBag,
-                         public IPersistStorage,
-                         public IQuickActivate,
-                         public IConnectionPointContainer {
+class ole_object final : public part_of<ole_object, control, IOleObject, IOleInPlaceObject, IOleInPlaceActiveObject,
+                                        IOleControl, IViewObject2, IPersistStreamInit, IPersistPropertyBag,
+                                        IPersistStorage, IQuickActivate, IConnectionPointContainer> {
 public:
     static constexpr LONG extent_himetric = 1111;  // 630 twips
 
-    explicit ole_object(control& owner) noexcept : owner_(owner) {}
+    explicit ole_object(control& owner) noexcept : part_of(owner) {}
     ole_object(const ole_object&) = delete;
     ole_object& operator=(const ole_object&) = delete;
     ~ole_object();
 
-    // IUnknown: the control's.
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) noexcept override;
-    ULONG STDMETHODCALLTYPE AddRef() noexcept override;
-    ULONG STDMETHODCALLTYPE Release() noexcept override;
+    // IUnknown: the control's, which answers for the interfaces here too.
 
     // IOleObject
     HRESULT STDMETHODCALLTYPE SetClientSite(IOleClientSite* site) noexcept override;
@@ -115,9 +106,6 @@ public:
     HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** points) noexcept override;
     HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** point) noexcept override;
 
-    // The interface pointers the control's QueryInterface hands out.
-    void* interface_for(REFIID iid) noexcept;
-
     // True unless the container says it is in design mode.
     bool user_mode() const noexcept { return user_mode_; }
 
@@ -128,7 +116,6 @@ private:
     HRESULT show_face_window(HWND parent, const RECT& position) noexcept;
     static LRESULT CALLBACK face_procedure(HWND window, UINT message, WPARAM w, LPARAM l);
 
-    control& owner_;
     com_ptr<IOleClientSite> site_;
     com_ptr<IOleAdviseHolder> advise_holder_;
     com_ptr<IAdviseSink> view_sink_;
@@ -138,12 +125,11 @@ private:
     bool user_mode_ = true;
 
     // The connection point of __Zorvane: it keeps its sinks, though the control fires no events.
-    class source_point final : public IConnectionPoint {
+    // Its references are the control's; it answers QueryInterface for itself.
+    class source_point final : public part_of<source_point, ole_object, IConnectionPoint> {
     public:
-        explicit source_point(ole_object& owner) noexcept : owner_(owner) {}
-        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) noexcept override;
-        ULONG STDMETHODCALLTYPE AddRef() noexcept override;
-        ULONG STDMETHODCALLTYPE Release() noexcept override;
+        explicit source_point(ole_object& owner) noexcept : part_of(owner) {}
+        static std::span<const interface_entry<source_point>> interface_table() noexcept;
         HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) noexcept override;
         HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** container) noexcept override;
         HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) noexcept override;
@@ -151,7 +137,6 @@ private:
         HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** connections) noexcept override;
 
     private:
-        ole_object& owner_;
         std::vector<std::pair<DWORD, com_ptr<IUnknown>>> sinks_;
         DWORD next_cookie_ = 1;
     };

@@ -1,4 +1,4 @@
-// Creation, identity and reference counting of the control object.
+// Creation and identity of the control object: the interfaces it answers to.
 #include "control/zorvane.h"
 
 #include "control/memory_snapshot.h"
@@ -10,22 +10,42 @@
 namespace zorvane {
 namespace {
 
-// The interfaces the object answers to, in QueryInterface order.
-struct interface_entry {
-    const IID* iid;
-    void* (*get)(control*);
-};
+// The pointer a row hands out: the dual interface, an interface of the object, or one of its OLE part.
+void* dual(control& c) noexcept { return c.identity(); }
 
-const interface_entry interfaces[] = {
-    {&IID_IUnknown, [](control* c) -> void* { return c->identity(); }},
-    {&IID_IDispatch, [](control* c) -> void* { return c->identity(); }},
-    {&IID__Zorvane, [](control* c) -> void* { return c->identity(); }},
-    {&IID_ISupportErrorInfo, [](control* c) -> void* { return static_cast<ISupportErrorInfo*>(c); }},
-    {&IID_IProvideClassInfo, [](control* c) -> void* { return static_cast<IProvideClassInfo2*>(c); }},
-    {&IID_IProvideClassInfo2, [](control* c) -> void* { return static_cast<IProvideClassInfo2*>(c); }},
-};
+template <typename Interface>
+void* of_ole(ole_object& ole) noexcept {
+    return static_cast<Interface*>(&ole);
+}
 
 } // namespace
+
+std::span<const interface_entry<control>> control::interface_table() noexcept {
+    // In QueryInterface order. IPersist is IPersistStreamInit's; IPersistStream is not offered.
+    static const interface_entry<control> table[] = {
+        {&IID_IUnknown, &dual},
+        {&IID_IDispatch, &dual},
+        {&IID__Zorvane, &dual},
+        {&IID_ISupportErrorInfo, &as<control, ISupportErrorInfo>},
+        {&IID_IProvideClassInfo, &as<control, IProvideClassInfo2>},
+        {&IID_IProvideClassInfo2, &as<control, IProvideClassInfo2>},
+        {&IID_IOleObject, [](control& c) noexcept { return of_ole<IOleObject>(c.ole_); }},
+        {&IID_IOleWindow, [](control& c) noexcept { return of_ole<IOleInPlaceObject>(c.ole_); }},
+        {&IID_IOleInPlaceObject, [](control& c) noexcept { return of_ole<IOleInPlaceObject>(c.ole_); }},
+        {&IID_IOleInPlaceActiveObject, [](control& c) noexcept { return of_ole<IOleInPlaceActiveObject>(c.ole_); }},
+        {&IID_IOleControl, [](control& c) noexcept { return of_ole<IOleControl>(c.ole_); }},
+        {&IID_IViewObject, [](control& c) noexcept { return of_ole<IViewObject2>(c.ole_); }},
+        {&IID_IViewObject2, [](control& c) noexcept { return of_ole<IViewObject2>(c.ole_); }},
+        {&IID_IPersist, [](control& c) noexcept { return of_ole<IPersistStreamInit>(c.ole_); }},
+        {&IID_IPersistStreamInit, [](control& c) noexcept { return of_ole<IPersistStreamInit>(c.ole_); }},
+        {&IID_IPersistPropertyBag, [](control& c) noexcept { return of_ole<IPersistPropertyBag>(c.ole_); }},
+        {&IID_IPersistStorage, [](control& c) noexcept { return of_ole<IPersistStorage>(c.ole_); }},
+        {&IID_IQuickActivate, [](control& c) noexcept { return of_ole<IQuickActivate>(c.ole_); }},
+        {&IID_IConnectionPointContainer,
+         [](control& c) noexcept { return of_ole<IConnectionPointContainer>(c.ole_); }},
+    };
+    return table;
+}
 
 control::control() noexcept : dual_{dual_vtable(), this} {}
 
@@ -39,32 +59,6 @@ HRESULT control::create(REFIID iid, void** out) noexcept {
     const HRESULT hr = object->QueryInterface(iid, out);
     object->Release();
     return hr;
-}
-
-HRESULT control::QueryInterface(REFIID iid, void** out) noexcept {
-    if (!out) return E_POINTER;
-    for (const auto& entry : interfaces) {
-        if (IsEqualIID(iid, *entry.iid)) {
-            *out = entry.get(this);
-            AddRef();
-            return S_OK;
-        }
-    }
-    if (void* face = ole_.interface_for(iid)) {
-        *out = face;
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG control::AddRef() noexcept { return ++references_; }
-
-ULONG control::Release() noexcept {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
 }
 
 } // namespace zorvane

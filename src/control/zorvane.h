@@ -2,13 +2,12 @@
 #pragma once
 
 #include "control/ole_object.h"
-#include "library/module.h"
+#include "library/com_object.h"
 #include "library/raii.h"
 
 #include <windows.h>
 #include <ocidl.h>
 
-#include <atomic>
 #include <string>
 
 namespace zorvane {
@@ -22,14 +21,12 @@ struct dual_face {
     control* owner;
 };
 
-class control final : public ISupportErrorInfo, public IProvideClassInfo2 {
+class control final : public com_object<control, ISupportErrorInfo, IProvideClassInfo2> {
 public:
     static HRESULT create(REFIID iid, void** out) noexcept;
 
-    // IUnknown, shared by every interface of the object.
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) noexcept override;
-    ULONG STDMETHODCALLTYPE AddRef() noexcept override;
-    ULONG STDMETHODCALLTYPE Release() noexcept override;
+    // What QueryInterface answers, for every interface of the object (its IUnknown is the dual interface's).
+    static std::span<const interface_entry<control>> interface_table() noexcept;
 
     // ISupportErrorInfo (support_error_info.cpp)
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) noexcept override;
@@ -103,6 +100,7 @@ public:
     void ShowAbout();
 
 private:
+    friend com_object;  // deletes it
     control() noexcept;
     ~control();
 
@@ -114,8 +112,6 @@ private:
     void get_volume_info(const BSTR* path_drive);
 
     dual_face dual_;
-    std::atomic<ULONG> references_{1};
-    module::count module_count_;
 
     OSVERSIONINFOW os_info_{};  // OSInfo: the last version record the system gave
     com_ptr<memory_snapshot> memory_;  // objMemory

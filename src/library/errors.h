@@ -73,4 +73,18 @@ inline void check(HRESULT hr) {
     if (FAILED(hr)) throw error::from_hresult(hr);
 }
 
+// For Windows calls that fail with a null handle or pointer, FALSE or zero and say why in the last error: the
+// value when it is set, else throws that error (error::from_win32), or classic number `if_none` when the call
+// set none (error::from_last_error).
+template <typename T>
+T check_win32(T value) {
+    if (!value) throw error::from_win32(GetLastError());
+    return value;
+}
+template <typename T>
+T check_win32(T value, long if_none) {
+    if (!value) throw error::from_last_error(if_none);
+    return value;
+}
+
 } // namespace zorvane

@@ -10,8 +10,18 @@
 
 namespace zorvane {
 
-// One owner for every handle kind: Close is the function that releases it.
-template <typename Handle, auto Close, Handle Invalid = Handle{}>
+// The value that owns nothing, for handle kinds whose null is their invalid value.
+template <typename Handle>
+constexpr Handle null_value() noexcept {
+    return Handle{};
+}
+
+// File handles own nothing as INVALID_HANDLE_VALUE, not as null.
+inline HANDLE invalid_handle_value() noexcept { return INVALID_HANDLE_VALUE; }
+
+// One owner for every handle kind: Close is the function that releases it, Invalid the one that gives the value
+// that owns nothing.
+template <typename Handle, auto Close, auto Invalid = &null_value<Handle>>
 class unique_any final {
 public:
     unique_any() = default;
@@ -26,10 +36,10 @@ public:
     ~unique_any() { reset(); }
 
     Handle get() const noexcept { return handle_; }
-    explicit operator bool() const noexcept { return handle_ != Invalid; }
-    Handle release() noexcept { return std::exchange(handle_, Invalid); }
-    void reset(Handle h = Invalid) noexcept {
-        if (handle_ != Invalid) Close(handle_);
+    explicit operator bool() const noexcept { return handle_ != Invalid(); }
+    Handle release() noexcept { return std::exchange(handle_, Invalid()); }
+    void reset(Handle h = Invalid()) noexcept {
+        if (handle_ != Invalid()) Close(handle_);
         handle_ = h;
     }
     Handle* put() noexcept {
@@ -38,22 +48,57 @@ public:
     }
 
 private:
-    Handle handle_ = Invalid;
+    Handle handle_ = Invalid();
 };
 
 // Named releasers (not lambdas): owner types then mean the same in every translation unit.
-inline void release_screen_dc(HDC dc) noexcept { ReleaseDC(nullptr, dc); }
 inline void delete_bitmap(HBITMAP bitmap) noexcept { DeleteObject(bitmap); }
 inline void delete_font(HFONT font) noexcept { DeleteObject(font); }
 
 using unique_hkey = unique_any<HKEY, &RegCloseKey>;
-using unique_handle = unique_any<HANDLE, &CloseHandle>;
+using unique_handle = unique_any<HANDLE, &CloseHandle>;                         // processes, threads, tokens
+using unique_file = unique_any<HANDLE, &CloseHandle, &invalid_handle_value>;  // CreateFileW's
 using unique_hdc = unique_any<HDC, &DeleteDC>;
-using unique_window_dc = unique_any<HDC, &release_screen_dc>;
 using unique_hbitmap = unique_any<HBITMAP, &delete_bitmap>;
 using unique_hfont = unique_any<HFONT, &delete_font>;
 using unique_hmodule = unique_any<HMODULE, &FreeLibrary>;
 using unique_window = unique_any<HWND, &DestroyWindow>;
+using unique_bstr = unique_any<BSTR, &SysFreeString>;
+
+// A BSTR's text (a null BSTR is the empty text).
+inline std::wstring_view view_of(BSTR b) noexcept { return {b ? b : L"", SysStringLen(b)}; }
+
+// A device context of a window (the screen's for null), given back to that window.
+class unique_window_dc final {
+public:
+    unique_window_dc() = default;
+    unique_window_dc(unique_window_dc&& other) noexcept
+        : window_(other.window_), dc_(std::exchange(other.dc_, nullptr)) {}
+    unique_window_dc& operator=(unique_window_dc&& other) noexcept {
+        reset();
+        window_ = other.window_;
+        dc_ = std::exchange(other.dc_, nullptr);
+        return *this;
+    }
+    unique_window_dc(const unique_window_dc&) = delete;
+    unique_window_dc& operator=(const unique_window_dc&) = delete;
+    ~unique_window_dc() { reset(); }
+
+    HDC get() const noexcept { return dc_; }
+    explicit operator bool() const noexcept { return dc_ != nullptr; }
+    void reset() noexcept {
+        if (dc_) ReleaseDC(window_, std::exchange(dc_, nullptr));
+    }
+
+private:
+    friend unique_window_dc window_dc(HWND window) noexcept;
+    unique_window_dc(HWND window, HDC dc) noexcept : window_(window), dc_(dc) {}
+    HWND window_ = nullptr;
+    HDC dc_ = nullptr;
+};
+
+// GetDC(window), owned: empty when the system gives none.
+inline unique_window_dc window_dc(HWND window = nullptr) noexcept { return {window, GetDC(window)}; }
 
 // Puts a GDI object into a DC and puts the previous one back when it goes.
 class selected_object final {
@@ -69,35 +114,6 @@ public:
 private:
     HDC dc_;
     HGDIOBJ previous_;
-};
-
-class unique_bstr final {
-public:
-    unique_bstr() = default;
-    explicit unique_bstr(BSTR b) noexcept : bstr_(b) {}
-    unique_bstr(unique_bstr&& other) noexcept : bstr_(other.release()) {}
-    unique_bstr& operator=(unique_bstr&& other) noexcept {
-        reset(other.release());
-        return *this;
-    }
-    unique_bstr(const unique_bstr&) = delete;
-    unique_bstr& operator=(const unique_bstr&) = delete;
-    ~unique_bstr() { reset(); }
-
-    BSTR get() const noexcept { return bstr_; }
-    BSTR release() noexcept { return std::exchange(bstr_, nullptr); }
-    void reset(BSTR b = nullptr) noexcept {
-        SysFreeString(bstr_);
-        bstr_ = b;
-    }
-    BSTR* put() noexcept {
-        reset();
-        return &bstr_;
-    }
-    std::wstring_view view() const noexcept { return {bstr_ ? bstr_ : L"", SysStringLen(bstr_)}; }
-
-private:
-    BSTR bstr_ = nullptr;
 };
 
 class unique_variant final {
@@ -121,8 +137,9 @@ private:
     VARIANT value_;
 };
 
-// A single-threaded apartment for the scope where the calling thread has none (the shell and the imaging
-// component want one), left again at its end; a thread already in an apartment keeps the one it has.
+// The scoped COM initialisation: a single-threaded apartment for the scope where the calling thread has none (the
+// shell and the imaging component want one), left again at its end; a thread already in an apartment keeps the
+// one it has.
 class borrowed_apartment final {
 public:
     borrowed_apartment() noexcept : joined_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
@@ -161,6 +178,16 @@ public:
         com_ptr out;
         out.p_ = p;
         return out;
+    }
+    // Adds a reference of its own to `p`, which the caller keeps.
+    static com_ptr copy(T* p) noexcept {
+        if (p) p->AddRef();
+        return attach(p);
+    }
+    // Hands a new reference to an out-parameter (null for none).
+    void copy_to(T** out) const noexcept {
+        if (p_) p_->AddRef();
+        *out = p_;
     }
     com_ptr(const com_ptr& other) noexcept : p_(other.p_) {
         if (p_) p_->AddRef();

@@ -47,7 +47,7 @@ std::wstring guid_text(REFGUID guid) {
 std::wstring name_of(ITypeLib* library, INT index) {
     unique_bstr name;
     check(library->GetDocumentation(index, name.put(), nullptr, nullptr, nullptr));
-    return std::wstring(name.view());
+    return std::wstring(view_of(name.get()));
 }
 
 facts gather(ITypeLib* library, const std::wstring& path) {

@@ -130,7 +130,7 @@ bool put_on_clipboard(HBITMAP bitmap) noexcept {
     if (!GetObjectW(bitmap, sizeof(info), &info)) return false;
 
     // The clipboard gets its own copy; the picture keeps the original.
-    unique_window_dc screen(GetDC(nullptr));
+    const unique_window_dc screen = window_dc();
     if (!screen) return false;
     unique_hdc from(CreateCompatibleDC(screen.get()));
     unique_hdc to(CreateCompatibleDC(screen.get()));
@@ -200,7 +200,7 @@ std::vector<BYTE> bmp_file_of(HBITMAP bitmap) {
 
     std::vector<BYTE> file(header.bfSize);
     {
-        unique_window_dc screen(GetDC(nullptr));
+        const unique_window_dc screen = window_dc();
         if (!screen) throw error(err::out_of_memory);
         if (GetDIBits(screen.get(), bitmap, 0, static_cast<UINT>(height), file.data() + header.bfOffBits, &format,
                       DIB_RGB_COLORS) != height)
@@ -294,14 +294,15 @@ void write_file(std::wstring_view path, const std::vector<BYTE>& bytes) {
 
     // SECURITY_IDENTIFICATION: whatever answers the name can learn who the caller is, never act as the caller.
     std::wstring temporary;
-    HANDLE opened = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < 8 && opened == INVALID_HANDLE_VALUE; ++attempt) {
+    unique_file opened;
+    for (int attempt = 0; attempt < 8 && !opened; ++attempt) {
         temporary = beside(target);
-        opened = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                             FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
-        if (opened == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+        opened = unique_file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                         FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                                         nullptr));
+        if (!opened && GetLastError() != ERROR_FILE_EXISTS) break;
     }
-    if (opened == INVALID_HANDLE_VALUE) throw error::from_last_error(err::path_file_access);
+    if (!opened) throw error::from_last_error(err::path_file_access);
     // Whatever fails from here, the new file goes (after its handle, declared below, is closed).
     struct discard {
         const std::wstring& name;
@@ -310,17 +311,16 @@ void write_file(std::wstring_view path, const std::vector<BYTE>& bytes) {
             if (!keep) DeleteFileW(name.c_str());
         }
     } unfinished{temporary};
-    unique_handle file(opened);
+    unique_file file(std::move(opened));
 
     if (GetFileType(file.get()) != FILE_TYPE_DISK) throw error(err::path_file_access);
     DWORD written = 0;
-    if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
-        throw error::from_last_error(err::disk_full);
+    check_win32(WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr),
+                err::disk_full);
     if (written != bytes.size()) throw error(err::disk_full);
     // Closed here, where a failure can still be told: a network file may fail only when it is closed.
-    if (!CloseHandle(file.release())) throw error::from_last_error(err::disk_full);
-    if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
-        throw error::from_last_error(err::path_file_access);
+    check_win32(CloseHandle(file.release()), err::disk_full);
+    check_win32(MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING), err::path_file_access);
     unfinished.keep = true;
 }
 

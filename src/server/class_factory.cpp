@@ -2,11 +2,11 @@
 #include "server/class_factory.h"
 
 #include "control/zorvane.h"
+#include "library/com_object.h"
 #include "library/module.h"
 
 #include "zorvane_idl.h"
 
-#include <atomic>
 #include <new>
 
 namespace zorvane {
@@ -22,25 +22,16 @@ const creatable_class classes[] = {
     {&CLSID_Zorvane, &control::create},
 };
 
-class factory final : public IClassFactory {
+class factory final : public com_object<factory, IClassFactory> {
 public:
     explicit factory(const creatable_class& c) noexcept : class_(c) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) noexcept override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-            *out = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() noexcept override {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
+    static std::span<const interface_entry<factory>> interface_table() noexcept {
+        static constexpr interface_entry<factory> table[] = {
+            {&IID_IUnknown, &as<factory, IClassFactory>},
+            {&IID_IClassFactory, &as<factory, IClassFactory>},
+        };
+        return table;
     }
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) noexcept override {
@@ -59,8 +50,6 @@ public:
 
 private:
     const creatable_class& class_;
-    std::atomic<ULONG> references_{1};
-    module::count module_count_;
 };
 
 } // namespace

@@ -15,7 +15,7 @@ MEMORYSTATUSEX read_memory() {
     for (int attempt = 0; attempt < 100; ++attempt) {
         MEMORYSTATUSEX status{};
         status.dwLength = sizeof(status);
-        if (!GlobalMemoryStatusEx(&status)) throw error::from_last_error(err::out_of_memory);
+        check_win32(GlobalMemoryStatusEx(&status), err::out_of_memory);
         if (status.ullTotalPhys != 0) return status;
         Sleep(1);
     }

@@ -292,13 +292,47 @@ TEST_F(container, quick_activation_and_the_silent_source) {
     EXPECT_EQ(CONNECT_E_NOCONNECTION, point->Unadvise(cookie));
     point->Release();
 
+    // The enumerator of its one connection point, walked with out-values seeded: what it does not give stays.
     IEnumConnectionPoints* all = nullptr;
     ASSERT_EQ(S_OK, points->EnumConnectionPoints(&all));
-    IConnectionPoint* found[2] = {};
-    fetched = 0;
+    auto* const seed = reinterpret_cast<IConnectionPoint*>(static_cast<ULONG_PTR>(0x5EED));
+    IConnectionPoint* found[2] = {seed, seed};
+    fetched = 77;
     EXPECT_EQ(S_FALSE, all->Next(2, found, &fetched));
     EXPECT_EQ(1u, fetched);
+    EXPECT_EQ(seed, found[1]);
     found[0]->Release();
+    found[0] = seed;
+    fetched = 77;
+    EXPECT_EQ(S_FALSE, all->Next(1, found, &fetched));  // at the end
+    EXPECT_EQ(0u, fetched);
+    EXPECT_EQ(seed, found[0]);
+    EXPECT_EQ(E_POINTER, all->Next(2, found, nullptr));
+    EXPECT_EQ(S_OK, all->Reset());
+    EXPECT_EQ(S_OK, all->Skip(0));
+    EXPECT_EQ(S_OK, all->Skip(1));  // exactly to the end
+    EXPECT_EQ(S_FALSE, all->Skip(1));
+    EXPECT_EQ(S_OK, all->Reset());
+    EXPECT_EQ(S_FALSE, all->Skip(2));  // past it: as far as there is
+    EXPECT_EQ(S_FALSE, all->Next(1, found, nullptr));
+    IEnumConnectionPoints* copy = nullptr;
+    EXPECT_EQ(E_POINTER, all->Clone(nullptr));
+    ASSERT_EQ(S_OK, all->Clone(&copy));  // where the original stands: at the end
+    EXPECT_EQ(S_FALSE, copy->Next(1, found, nullptr));
+    EXPECT_EQ(seed, found[0]);
+    EXPECT_EQ(S_OK, copy->Reset());
+    EXPECT_EQ(S_OK, copy->Next(1, found, nullptr));
+    ASSERT_NE(seed, found[0]);
+    IUnknown* unknown = reinterpret_cast<IUnknown*>(seed);
+    EXPECT_EQ(E_NOINTERFACE, found[0]->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&unknown)));
+    EXPECT_EQ(nullptr, unknown);
+    EXPECT_EQ(S_OK, found[0]->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)));  // its own
+    unknown->Release();
+    found[0]->Release();
+    unknown = reinterpret_cast<IUnknown*>(seed);
+    EXPECT_EQ(E_NOINTERFACE, copy->QueryInterface(IID_IEnumConnections, reinterpret_cast<void**>(&unknown)));
+    EXPECT_EQ(nullptr, unknown);
+    copy->Release();
     all->Release();
     points->Release();
 }
