@@ -2,6 +2,7 @@
 // inspected from the test's thread, closed by the test.
 #include "support/iat_hook.h"
 #include "support/ocx.h"
+#include "support/published.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +17,6 @@
 
 namespace {
 
-const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
-const CLSID clsid_zorvane = {0xbfef386b, 0xed41, 0x4b26, {0xb3, 0x02, 0xb4, 0xc3, 0x05, 0x4e, 0x25, 0xc5}};
 enum element : int { pic_logo = 100, logo_1, logo_0, logo_3, btn_close, btn_help, btn_mailto };
 const wchar_t form_class[] = L"ZorvaneLibAboutForm";
 const wchar_t caption[] = L"О контроле...";
@@ -77,9 +76,10 @@ IDispatch* control_of(HMODULE module) {
     auto get = reinterpret_cast<get_class_object>(
         reinterpret_cast<void (*)()>(GetProcAddress(module, "DllGetClassObject")));
     IClassFactory* factory = nullptr;
-    if (!get || FAILED(get(clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) return nullptr;
+    if (!get || FAILED(get(zvtest::clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory))))
+        return nullptr;
     IDispatch* dual = nullptr;
-    factory->CreateInstance(nullptr, iid_zorvane, reinterpret_cast<void**>(&dual));
+    factory->CreateInstance(nullptr, zvtest::iid_zorvane, reinterpret_cast<void**>(&dual));
     factory->Release();
     return dual;
 }
@@ -154,7 +154,7 @@ struct opened_box {
         IDispatch* dual = opts.module ? control_of(opts.module) : nullptr;
         if (!opts.module) {
             IUnknown* object = zvtest::new_control();
-            object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&dual));
+            object->QueryInterface(zvtest::iid_zorvane, reinterpret_cast<void**>(&dual));
             object->Release();
         }
         for (int opening = 0; dual && opening < opts.openings && !stop; ++opening) {

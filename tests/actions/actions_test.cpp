@@ -17,8 +17,6 @@
 
 namespace {
 
-const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
-
 // Places among the 58 methods of _Zorvane.
 enum place : int {
     win_shutdown = 0, win_restart = 1, first_applet = 7, set_cursor_position = 25, mouse_disable = 26,

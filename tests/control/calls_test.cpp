@@ -1,6 +1,7 @@
 // Every method of _Zorvane through its entry in the table of functions and through IDispatch::Invoke.
 #include "support/neutralised.h"
 #include "support/ocx.h"
+#include "support/published.h"
 #include "support/window_closer.h"
 #include "support/surface.h"
 
@@ -13,8 +14,6 @@
 #include <vector>
 
 namespace {
-
-const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
 
 // Methods with a picture result that is made even for window 0: they write no file here.
 bool is_capture(const wchar_t* name) { return wcsncmp(name, L"Capture", 7) == 0; }
@@ -44,7 +43,7 @@ struct calls : ::testing::Test {
     void SetUp() override {
         ASSERT_EQ(S_OK, CoInitialize(nullptr) >= 0 ? S_OK : E_FAIL);
         object = zvtest::new_control();
-        ASSERT_EQ(S_OK, object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&dual)));
+        ASSERT_EQ(S_OK, object->QueryInterface(zvtest::iid_zorvane, reinterpret_cast<void**>(&dual)));
     }
     void TearDown() override {
         if (dual) dual->Release();
@@ -296,14 +295,14 @@ TEST_F(calls, identity_error_info_and_class_info) {
     EXPECT_EQ(unknown, again);
     again->Release();
 
-    EXPECT_EQ(S_OK, support->InterfaceSupportsErrorInfo(iid_zorvane));
+    EXPECT_EQ(S_OK, support->InterfaceSupportsErrorInfo(zvtest::iid_zorvane));
     EXPECT_EQ(S_FALSE, support->InterfaceSupportsErrorInfo(IID_IDispatch));
 
     GUID source{};
     ASSERT_EQ(S_OK, class_info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source));
     wchar_t text[40] = {};
     StringFromGUID2(source, text, 40);
-    EXPECT_STREQ(L"{50C81C29-1F94-40D1-BBB8-35257D92CE6F}", text);
+    EXPECT_STREQ(zvtest::diid_source_text, text);
     ITypeInfo* coclass = nullptr;
     ASSERT_EQ(S_OK, class_info->GetClassInfo(&coclass));
     TYPEATTR* attr = nullptr;

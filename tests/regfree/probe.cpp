@@ -1,5 +1,7 @@
 // A host with no registration at all: its manifest depends on the ZorvaneLib.sxs assembly beside it.
 // It creates the control by class and by ProgID and calls it late-bound, as a script host would.
+#include "support/published.h"
+
 #include <windows.h>
 #include <oleauto.h>
 
@@ -7,7 +9,6 @@
 
 namespace {
 
-const CLSID clsid_zorvane = {0xBFEF386B, 0xED41, 0x4B26, {0xB3, 0x02, 0xB4, 0xC3, 0x05, 0x4E, 0x25, 0xC5}};
 
 int check(const char* what, HRESULT hr) {
     std::printf("%s: 0x%08lX\n", what, static_cast<unsigned long>(hr));
@@ -40,12 +41,12 @@ int create_and_call(const char* how, const CLSID& clsid) {
 
 int wmain() {
     int failures = check("CoInitialize", CoInitialize(nullptr));
-    failures += create_and_call("by class", clsid_zorvane);
+    failures += create_and_call("by class", zvtest::clsid_zorvane);
 
-    // As CreateObject("ZorvaneLib.Zorvane") does. The class the ProgID names may be an alias that the
+    // As CreateObject with the ProgID does. The class the ProgID names may be an alias that the
     // activation context maps to the control's class (Wine hands out such aliases).
     CLSID by_name{};
-    const HRESULT hr = CLSIDFromProgID(L"ZorvaneLib.Zorvane", &by_name);
+    const HRESULT hr = CLSIDFromProgID(zvtest::prog_id, &by_name);
     failures += check("CLSIDFromProgID", hr);
     if (SUCCEEDED(hr)) failures += create_and_call("by ProgID", by_name);
 

@@ -15,6 +15,7 @@
 #include "support/ocx.h"
 #include "support/iat_hook.h"
 #include "support/process_usage.h"
+#include "support/published.h"
 #include "support/window_closer.h"
 
 #include <windows.h>
@@ -27,7 +28,6 @@
 
 namespace {
 
-const CLSID clsid_zorvane = {0xBFEF386B, 0xED41, 0x4B26, {0xB3, 0x02, 0xB4, 0xC3, 0x05, 0x4E, 0x25, 0xC5}};
 constexpr DISPID capture_desktop = 0x60030007, get_drive_label = 0x6003002C, set_cursor_position = 0x6003001A, shell_email = 0x6003003B;
 constexpr DISPID show_about = static_cast<DISPID>(0xFFFFFDD8);
 constexpr int heavy_every = 25;
@@ -105,7 +105,7 @@ DWORD WINAPI worker(void* parameter) {
     CoInitialize(nullptr);
     IClassFactory* factory = nullptr;
     IDispatch* own = nullptr;
-    if (SUCCEEDED(get(clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory))) &&
+    if (SUCCEEDED(get(zvtest::clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory))) &&
         SUCCEEDED(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&own)))) {
         light_use(own, task->cycle);
         own->Release();
@@ -199,7 +199,7 @@ loaded_control load_through_exports(const std::wstring& path) {
     const auto get = reinterpret_cast<get_class_object>(
         reinterpret_cast<void (*)()>(GetProcAddress(c.module, "DllGetClassObject")));
     IClassFactory* factory = nullptr;
-    if (get && SUCCEEDED(get(clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
+    if (get && SUCCEEDED(get(zvtest::clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
         factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&c.control));
         factory->Release();
     }
@@ -208,7 +208,8 @@ loaded_control load_through_exports(const std::wstring& path) {
 
 loaded_control load_through_com() {
     loaded_control c;
-    CoCreateInstance(clsid_zorvane, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&c.control));
+    CoCreateInstance(zvtest::clsid_zorvane, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                     reinterpret_cast<void**>(&c.control));
     return c;
 }
 

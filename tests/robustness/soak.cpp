@@ -9,6 +9,7 @@
 #include "support/neutralised.h"
 #include "support/ocx.h"
 #include "support/process_usage.h"
+#include "support/published.h"
 #include "support/surface.h"
 #include "support/window_closer.h"
 
@@ -22,8 +23,6 @@
 #include <vector>
 
 namespace {
-
-const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
 
 struct call {
     std::string label;
@@ -144,7 +143,7 @@ int main(int argc, char** argv) {
         zvtest::window_closer about_boxes(L"О контроле...");
         IUnknown* unknown = zvtest::new_control();
         IDispatch* control = nullptr;
-        unknown->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&control));
+        unknown->QueryInterface(zvtest::iid_zorvane, reinterpret_cast<void**>(&control));
         unknown->Release();
         const std::vector<call> calls = calls_of(scratch, window);
 

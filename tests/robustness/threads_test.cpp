@@ -1,6 +1,7 @@
 // Controls on several threads at once: two apartments with their own controls, About boxes and subclassed
 // forms, a pointer passed between apartments, a thread without COM and one in the multithreaded apartment.
 #include "support/ocx.h"
+#include "support/published.h"
 #include "support/window_closer.h"
 
 #include <gtest/gtest.h>
@@ -20,9 +21,6 @@
 #include <vector>
 
 namespace {
-
-const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
-const CLSID clsid_zorvane = {0xbfef386b, 0xed41, 0x4b26, {0xb3, 0x02, 0xb4, 0xc3, 0x05, 0x4e, 0x25, 0xc5}};
 
 // Places in _Zorvane (entry 489 + place) and DISPIDs of the methods used here.
 enum place : int {
@@ -218,10 +216,10 @@ const std::wstring type_mismatch_raised = std::to_wstring(DISP_E_EXCEPTION) + L"
 // A new control through the library's class factory, as its dual interface.
 IDispatch* new_dual() {
     IClassFactory* factory = nullptr;
-    if (FAILED(zvtest::get_class_object(clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory))))
+    if (FAILED(zvtest::get_class_object(zvtest::clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory))))
         return nullptr;
     IDispatch* dual = nullptr;
-    factory->CreateInstance(nullptr, iid_zorvane, reinterpret_cast<void**>(&dual));
+    factory->CreateInstance(nullptr, zvtest::iid_zorvane, reinterpret_cast<void**>(&dual));
     factory->Release();
     return dual;
 }
@@ -569,7 +567,7 @@ TEST_F(threads, a_control_called_from_another_apartment) {
         m.dual = new_dual();
         if (!m.dual) return m;
         m.thread = GetCurrentThreadId();
-        m.marshalled[0] = CoMarshalInterThreadInterfaceInStream(iid_zorvane, m.dual, &m.as_dual);
+        m.marshalled[0] = CoMarshalInterThreadInterfaceInStream(zvtest::iid_zorvane, m.dual, &m.as_dual);
         m.marshalled[1] = CoMarshalInterThreadInterfaceInStream(IID_IDispatch, m.dual, &m.as_dispatch);
         return m;
     });
@@ -589,7 +587,8 @@ TEST_F(threads, a_control_called_from_another_apartment) {
         called c;
         IDispatch* dual = nullptr;
         IDispatch* dispatch = nullptr;
-        c.unmarshalled[0] = CoGetInterfaceAndReleaseStream(m.as_dual, iid_zorvane, reinterpret_cast<void**>(&dual));
+        c.unmarshalled[0] =
+            CoGetInterfaceAndReleaseStream(m.as_dual, zvtest::iid_zorvane, reinterpret_cast<void**>(&dual));
         c.unmarshalled[1] =
             CoGetInterfaceAndReleaseStream(m.as_dispatch, IID_IDispatch, reinterpret_cast<void**>(&dispatch));
         if (!dual || !dispatch) return c;
@@ -667,7 +666,7 @@ TEST(threads_last, a_control_made_for_the_multithreaded_apartment_by_the_system)
     const created c = a.run([] {
         created c;
         IDispatch* dual = nullptr;
-        c.hr = CoCreateInstance(clsid_zorvane, nullptr, CLSCTX_INPROC_SERVER, iid_zorvane,
+        c.hr = CoCreateInstance(zvtest::clsid_zorvane, nullptr, CLSCTX_INPROC_SERVER, zvtest::iid_zorvane,
                                 reinterpret_cast<void**>(&dual));
         if (!dual) return c;
         c.invoke = by_invoke(dual, windows_major_version);

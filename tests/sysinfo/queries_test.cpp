@@ -3,6 +3,7 @@
 #include "support/iat_hook.h"
 #include "support/control_fixture.h"
 #include "support/ocx.h"
+#include "support/published.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +12,6 @@
 #include <string>
 
 namespace {
-
-const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
 
 // Places of the queries among the 58 methods of _Zorvane.
 enum place : int {
@@ -371,7 +370,7 @@ TEST_F(volumes, one_query_sets_all_three_and_failure_keeps_the_known_texts) {
 TEST(volumes_real, the_prefix_drive) {
     IUnknown* object = zvtest::new_control();
     IDispatch* dual = nullptr;
-    ASSERT_EQ(S_OK, object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&dual)));
+    ASSERT_EQ(S_OK, object->QueryInterface(zvtest::iid_zorvane, reinterpret_cast<void**>(&dual)));
     object->Release();
     using method = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR*, BSTR*);
     auto call = [&](int which, const wchar_t* path) {

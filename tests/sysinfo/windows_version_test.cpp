@@ -1,6 +1,7 @@
 // The five version methods, fed exact records through the OCX's own imports.
 #include "support/iat_hook.h"
 #include "support/ocx.h"
+#include "support/published.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +10,6 @@
 #include <string>
 
 namespace {
-
-const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
 
 // What the hooked system answers.
 struct fake_system {
@@ -69,7 +68,7 @@ struct windows_version : ::testing::Test {
     void renew() {
         if (dual) dual->Release();
         IUnknown* object = zvtest::new_control();
-        object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&dual));
+        object->QueryInterface(zvtest::iid_zorvane, reinterpret_cast<void**>(&dual));
         object->Release();
     }
 
@@ -192,7 +191,7 @@ TEST(windows_version_real, matches_what_the_system_reports) {
 
     IUnknown* object = zvtest::new_control();
     IDispatch* dual = nullptr;
-    ASSERT_EQ(S_OK, object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&dual)));
+    ASSERT_EQ(S_OK, object->QueryInterface(zvtest::iid_zorvane, reinterpret_cast<void**>(&dual)));
     object->Release();
     auto* table = *reinterpret_cast<void***>(dual);
     using method = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR*);

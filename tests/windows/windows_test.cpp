@@ -1,5 +1,6 @@
 // HideFocus, ShowFocus, StopResizeForm, HideDesktop and ShowDesktop on real windows under the test display.
 #include "support/ocx.h"
+#include "support/published.h"
 #include "support/window_messages.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +9,6 @@
 
 namespace {
 
-const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
 enum place : int { hide_focus = 46, show_focus = 47, show_desktop = 48, hide_desktop = 49, stop_resize = 50 };
 
 using zvtest::id_of;
@@ -35,7 +35,7 @@ struct focus_spy {
 struct windows : ::testing::Test {
     void SetUp() override {
         IUnknown* object = zvtest::new_control();
-        ASSERT_EQ(S_OK, object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&dual)));
+        ASSERT_EQ(S_OK, object->QueryInterface(zvtest::iid_zorvane, reinterpret_cast<void**>(&dual)));
         object->Release();
         form = CreateWindowExW(0, L"STATIC", L"form", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 400, 300, nullptr,
                                nullptr, nullptr, nullptr);
@@ -133,7 +133,7 @@ TEST_F(windows, subclassed_windows_keep_the_library_loaded) {
     DestroyWindow(button);  // the subclass goes with the window
     EXPECT_EQ(S_OK, zvtest::can_unload_now());
     IUnknown* object = zvtest::new_control();
-    object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&dual));
+    object->QueryInterface(zvtest::iid_zorvane, reinterpret_cast<void**>(&dual));
     object->Release();
 }
 
