@@ -1,5 +1,6 @@
 // ShowAbout's box under the test display: opened through Invoke of -552 on a thread of its own, driven and
 // inspected from the test's thread, closed by the test.
+#include "support/dispatch_call.h"
 #include "support/iat_hook.h"
 #include "support/ocx.h"
 #include "support/published.h"
@@ -84,10 +85,7 @@ IDispatch* control_of(HMODULE module) {
     return dual;
 }
 
-HRESULT show_about(IDispatch* dual) {
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    return dual->Invoke(-552, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
-}
+HRESULT show_about(IDispatch* dual) { return zvtest::dispatch_call(zvtest::hand_nothing).invoke(dual, -552); }
 
 bool is_form(HWND window) {
     wchar_t cls[64] = {};
@@ -335,17 +333,11 @@ TEST_F(about, layout_texts_fonts_and_colours) {
         // scripts/screenshots.sh: the box through the library's own capture.
         IDispatch* dual = control_of(zvtest::ocx());
         ASSERT_NE(nullptr, dual);
-        VARIANT args[2];
-        V_VT(&args[0]) = VT_BSTR;
-        V_BSTR(&args[0]) = SysAllocString((std::wstring(folder) + L"\\about.bmp").c_str());
-        V_VT(&args[1]) = VT_I4;
-        V_I4(&args[1]) = static_cast<LONG>(reinterpret_cast<LONG_PTR>(box.form));
-        DISPPARAMS params{args, nullptr, 2, 0};
-        VARIANT result;
-        VariantInit(&result);
-        EXPECT_EQ(S_OK, dual->Invoke(0x60030005, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr));
-        VariantClear(&result);
-        VariantClear(&args[0]);
+        {
+            zvtest::dispatch_call capture(zvtest::hand_result);  // CaptureHwnd(window, file)
+            capture.arg(static_cast<LONG>(reinterpret_cast<LONG_PTR>(box.form)));
+            EXPECT_EQ(S_OK, capture.arg(std::wstring(folder) + L"\\about.bmp").invoke(dual, 0x60030005));
+        }
         dual->Release();
     }
 

@@ -1,5 +1,6 @@
 // The control as containers use it: a recording site of our own, and the system's own ATL container.
 #include "support/client_site.h"
+#include "support/dispatch_call.h"
 #include "support/ocx.h"
 #include "support/published.h"
 
@@ -228,18 +229,11 @@ TEST_F(container, in_place_window_at_design_time_only) {
         UpdateWindow(face);
         Sleep(200);
         IDispatch* dispatch = query<IDispatch>(control, IID_IDispatch);
-        VARIANT args[2];
-        V_VT(&args[0]) = VT_BSTR;
-        V_BSTR(&args[0]) = SysAllocString((std::wstring(folder) + L"\\face.bmp").c_str());
-        V_VT(&args[1]) = VT_I4;
-        V_I4(&args[1]) = static_cast<LONG>(reinterpret_cast<LONG_PTR>(face));
-        DISPPARAMS params{args, nullptr, 2, 0};
-        VARIANT picture;
-        VariantInit(&picture);
-        EXPECT_EQ(S_OK, dispatch->Invoke(0x60030005, IID_NULL, 0, DISPATCH_METHOD, &params, &picture, nullptr,
-                                         nullptr));
-        VariantClear(&picture);
-        VariantClear(&args[0]);
+        {
+            zvtest::dispatch_call capture(zvtest::hand_result);  // CaptureHwnd(window, file)
+            capture.arg(static_cast<LONG>(reinterpret_cast<LONG_PTR>(face)));
+            EXPECT_EQ(S_OK, capture.arg(std::wstring(folder) + L"\\face.bmp").invoke(dispatch, 0x60030005));
+        }
         dispatch->Release();
     }
     SIZEL asked{5000, 5000};
@@ -373,15 +367,11 @@ TEST(atl_container, hosts_the_control_invisibly_and_calls_it) {
     ASSERT_EQ(S_OK, get_control(host, &object));
     IDispatch* dispatch = query<IDispatch>(object, IID_IDispatch);
     ASSERT_NE(nullptr, dispatch);
-    DISPID id = 0;
-    LPOLESTR name = const_cast<LPOLESTR>(L"WindowsMajorVersion");
-    ASSERT_EQ(S_OK, dispatch->GetIDsOfNames(IID_NULL, &name, 1, 0, &id));
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    VARIANT result;
-    VariantInit(&result);
-    EXPECT_EQ(S_OK, dispatch->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr));
-    EXPECT_EQ(VT_BSTR, V_VT(&result));
-    VariantClear(&result);
+    {
+        zvtest::dispatch_call call(zvtest::hand_result);
+        EXPECT_EQ(S_OK, call.invoke(dispatch, L"WindowsMajorVersion"));
+        EXPECT_EQ(VT_BSTR, V_VT(&call.result));
+    }
     // Run time: no window of the control's own inside the container.
     EXPECT_EQ(nullptr, FindWindowExW(host, nullptr, L"ZorvaneLibFace", nullptr));
     SIZEL extent{};

@@ -26,6 +26,7 @@
 #include "support/surface.h"
 #include "support/window_closer.h"
 #include "support/call_outcome.h"
+#include "support/dispatch_call.h"
 #include "library/errors.h"
 
 #include <windows.h>
@@ -1045,18 +1046,10 @@ void cold_steps(context& c) {
     DISPID id = 0;
     run.counting = true;
     c.step("GetIDsOfNames", c.control->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), std::to_string(id));
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    VARIANT result;
-    VariantInit(&result);
-    EXCEPINFO exception{};
-    const HRESULT hr =
-        c.control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result, &exception, nullptr);
+    zvtest::dispatch_call call(zvtest::hand_result | zvtest::hand_exception);
+    const HRESULT hr = call.invoke(c.control, id);
     run.counting = false;
-    c.step("Invoke", hr, zvtest::describe(result) + " " + zvtest::quoted(exception.bstrDescription));
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
-    VariantClear(&result);
+    c.step("Invoke", hr, zvtest::describe(call.result) + " " + zvtest::quoted(call.exception.bstrDescription));
 }
 
 // A form designer's use: sited, activated in place at design time, sized, drawn, saved, quickly activated,

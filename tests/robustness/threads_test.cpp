@@ -1,5 +1,6 @@
 // Controls on several threads at once: two apartments with their own controls, About boxes and subclassed
 // forms, a pointer passed between apartments, a thread without COM and one in the multithreaded apartment.
+#include "support/dispatch_call.h"
 #include "support/ocx.h"
 #include "support/published.h"
 #include "support/window_closer.h"
@@ -154,15 +155,10 @@ std::wstring by_vtable(IDispatch* dual, place p) {
 
 // The same method through IDispatch::Invoke: "hr:text".
 std::wstring by_invoke(IDispatch* dual, place p) {
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    VARIANT result;
-    VariantInit(&result);
-    const HRESULT hr = dual->Invoke(dispid_of(p), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result,
-                                    nullptr, nullptr);
-    const std::wstring text =
-        std::to_wstring(hr) + L":" + (V_VT(&result) == VT_BSTR ? text_of(V_BSTR(&result)) : L"(not a String)");
-    VariantClear(&result);
-    return text;
+    zvtest::dispatch_call call(zvtest::hand_result);
+    const HRESULT hr = call.invoke(dual, dispid_of(p));
+    return std::to_wstring(hr) + L":" +
+           (V_VT(&call.result) == VT_BSTR ? text_of(V_BSTR(&call.result)) : L"(not a String)");
 }
 
 HRESULT window_call(IDispatch* dual, place p, HWND window) {
@@ -193,22 +189,10 @@ std::wstring failing_call(IDispatch* dual) {
 
 // The same failure through Invoke: "hr:description" as EXCEPINFO carries it.
 std::wstring failing_invoke(IDispatch* dual) {
-    VARIANT args[2];
-    V_VT(&args[0]) = VT_BSTR;  // Y
-    V_BSTR(&args[0]) = SysAllocString(L"not a number");
-    V_VT(&args[1]) = VT_I4;  // X
-    V_I4(&args[1]) = 1;
-    DISPPARAMS params{args, nullptr, 2, 0};
-    EXCEPINFO exception{};
-    const HRESULT hr = dual->Invoke(dispid_of(set_cursor_position), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
-                                    &params, nullptr, &exception, nullptr);
-    VariantClear(&args[0]);
-    const std::wstring text = std::to_wstring(hr) + L":" + std::to_wstring(exception.scode) + L":" +
-                              text_of(exception.bstrDescription);
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
-    return text;
+    zvtest::dispatch_call call(zvtest::hand_exception);
+    const HRESULT hr = call.arg(1).arg(L"not a number").invoke(dual, dispid_of(set_cursor_position));
+    return std::to_wstring(hr) + L":" + std::to_wstring(call.exception.scode) + L":" +
+           text_of(call.exception.bstrDescription);
 }
 const std::wstring type_mismatch_raised = std::to_wstring(DISP_E_EXCEPTION) + L":" +
                                           std::to_wstring(static_cast<HRESULT>(0x800A000D)) + L":Type mismatch";
@@ -366,8 +350,7 @@ HRESULT about_by_vtable(IDispatch* dual) {
     return reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(IDispatch*)>(entry(dual, show_about))(dual);
 }
 HRESULT about_by_invoke(IDispatch* dual) {
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    return dual->Invoke(dispid_of(show_about), IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
+    return zvtest::dispatch_call(zvtest::hand_nothing).invoke(dual, dispid_of(show_about));
 }
 
 // Passing a control between apartments needs the type library registered for the machine (its interfaces are

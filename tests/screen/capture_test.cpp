@@ -2,6 +2,7 @@
 #include "support/iat_hook.h"
 #include "support/message_box.h"
 #include "support/control_fixture.h"
+#include "support/dispatch_call.h"
 #include "support/ocx.h"
 
 #include <gtest/gtest.h>
@@ -463,17 +464,11 @@ TEST_F(capture, the_desktop_at_screen_size) {
     DeleteFileW(file.c_str());
 
     // Late-bound, the file name omitted: a picture as VT_DISPATCH and no file.
-    DISPID id = 0;
-    LPOLESTR name = const_cast<LPOLESTR>(L"CaptureDesktop");
-    ASSERT_EQ(S_OK, dual->GetIDsOfNames(IID_NULL, &name, 1, 0, &id));
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    VARIANT result;
-    VariantInit(&result);
-    ASSERT_EQ(S_OK, dual->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr));
-    ASSERT_EQ(VT_DISPATCH, V_VT(&result));
+    zvtest::dispatch_call call(zvtest::hand_result);
+    ASSERT_EQ(S_OK, call.invoke(dual, L"CaptureDesktop"));
+    ASSERT_EQ(VT_DISPATCH, V_VT(&call.result));
     EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN),
-              read_picture(reinterpret_cast<IPictureDisp*>(V_DISPATCH(&result))).width);
-    VariantClear(&result);
+              read_picture(reinterpret_cast<IPictureDisp*>(V_DISPATCH(&call.result))).width);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // Focus hiding and minimum size on windows of the test's own classes: both at once, a later subclass, ANSI
 // windows, calls as scripts make them, and a real drag of a form's border.
+#include "support/dispatch_call.h"
 #include "support/ocx.h"
 #include "support/published.h"
 #include "support/window_messages.h"
@@ -145,24 +146,10 @@ struct subclassing : ::testing::Test {
 
     // IDispatch::Invoke with every argument a variable, as VBScript passes them (VT_BYREF | VT_VARIANT).
     HRESULT invoke(DISPID id, std::initializer_list<VARIANT*> variables) {
-        VARIANT args[3];
-        UINT count = 0;
-        for (VARIANT* v : variables) {
-            VARIANT& arg = args[variables.size() - 1 - count++];  // the last argument comes first
-            V_VT(&arg) = VT_BYREF | VT_VARIANT;
-            V_VARIANTREF(&arg) = v;
-        }
-        DISPPARAMS params{args, nullptr, count, 0};
-        VARIANT result;
-        VariantInit(&result);
-        EXCEPINFO exception{};
-        UINT arg_error = 0;
-        const HRESULT hr = dual->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
-                                        &exception, &arg_error);
-        SysFreeString(exception.bstrSource);
-        SysFreeString(exception.bstrDescription);
-        SysFreeString(exception.bstrHelpFile);
-        EXPECT_EQ(VT_EMPTY, V_VT(&result));
+        zvtest::dispatch_call call;
+        for (VARIANT* v : variables) call.ref(v);
+        const HRESULT hr = call.invoke(dual, id);
+        EXPECT_EQ(VT_EMPTY, V_VT(&call.result));
         return hr;
     }
 
