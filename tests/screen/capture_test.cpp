@@ -174,20 +174,18 @@ struct capture : zvtest::control_fixture {
     // CaptureHwnd through its table entry; the caller owns the picture.
     IPictureDisp* hwnd(LONG window, const wchar_t* file = nullptr) {
         using method = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, LONG*, BSTR, IPictureDisp**);
-        BSTR name = file ? SysAllocString(file) : nullptr;
+        const zvtest::bstr name(file);
         IPictureDisp* picture = nullptr;
         const LONG before = window;
-        EXPECT_EQ(S_OK, reinterpret_cast<method>(entry(capture_hwnd))(dual, &window, name, &picture));
+        EXPECT_EQ(S_OK, reinterpret_cast<method>(entry(capture_hwnd))(dual, &window, name.get(), &picture));
         EXPECT_EQ(before, window);
-        SysFreeString(name);
         return picture;
     }
     IPictureDisp* desktop(const wchar_t* file = nullptr) {
         using method = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR, IPictureDisp**);
-        BSTR name = file ? SysAllocString(file) : nullptr;
+        const zvtest::bstr name(file);
         IPictureDisp* picture = nullptr;
-        EXPECT_EQ(S_OK, reinterpret_cast<method>(entry(capture_desktop))(dual, name, &picture));
-        SysFreeString(name);
+        EXPECT_EQ(S_OK, reinterpret_cast<method>(entry(capture_desktop))(dual, name.get(), &picture));
         return picture;
     }
     void* entry(int which) { return (*reinterpret_cast<void***>(dual))[489 + which]; }

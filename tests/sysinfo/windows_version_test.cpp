@@ -1,4 +1,5 @@
 // The five version methods, fed exact records through the OCX's own imports.
+#include "support/dispatch_call.h"
 #include "support/iat_hook.h"
 #include "support/ocx.h"
 #include "support/published.h"
@@ -76,8 +77,8 @@ struct windows_version : ::testing::Test {
     std::wstring ask(int which) {
         using method = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR*);
         auto* table = *reinterpret_cast<void***>(dual);
-        zvtest::bstr_result out;
-        const HRESULT hr = reinterpret_cast<method>(table[489 + 30 + which])(dual, &out.value);
+        zvtest::bstr out;
+        const HRESULT hr = reinterpret_cast<method>(table[489 + 30 + which])(dual, out.address());
         EXPECT_EQ(S_OK, hr);
         return out.text();
     }
@@ -196,8 +197,8 @@ TEST(windows_version_real, matches_what_the_system_reports) {
     auto* table = *reinterpret_cast<void***>(dual);
     using method = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR*);
     auto text = [&](int which) {
-        zvtest::bstr_result out;
-        EXPECT_EQ(S_OK, reinterpret_cast<method>(table[489 + 30 + which])(dual, &out.value));
+        zvtest::bstr out;
+        EXPECT_EQ(S_OK, reinterpret_cast<method>(table[489 + 30 + which])(dual, out.address()));
         return out.text();
     };
     EXPECT_EQ(L"Windows NT(XP)", text(0));
