@@ -524,18 +524,12 @@ TEST_F(actions, cursor_position_from_ole_conversions) {
         V_R8(&v) = d;
         return v;
     };
-    auto text = [](const wchar_t* t) {
-        VARIANT v;
-        V_VT(&v) = VT_BSTR;
-        V_BSTR(&v) = SysAllocString(t);
-        return v;
-    };
     {
         zvtest::iat_hook hook(zvtest::ocx(), "user32.dll", "SetCursorPos", fn(&spy_move));
         moves.clear();
         EXPECT_EQ(S_OK, move(number(299.5), L"100.5"));
         EXPECT_EQ(S_OK, move(number(300.5), L"101.5"));
-        EXPECT_EQ(S_OK, move(text(L" -5 "), L"&H10"));
+        EXPECT_EQ(S_OK, move(zvtest::text_value(L" -5 "), L"&H10"));
         VARIANT empty;
         VariantInit(&empty);
         EXPECT_EQ(S_OK, move(empty, L"0"));
@@ -555,7 +549,7 @@ TEST_F(actions, cursor_position_from_ole_conversions) {
         EXPECT_EQ(static_cast<HRESULT>(0x800A000D), move(number(1), L"abc"));
         EXPECT_EQ(static_cast<HRESULT>(0x800A0006), move(number(1e20), L"1"));  // 6 Overflow
         EXPECT_EQ(L"Overflow", zvtest::take_error_description());
-        EXPECT_EQ(static_cast<HRESULT>(0x800A0006), move(text(L"abc"), L"3000000000"));  // Y first
+        EXPECT_EQ(static_cast<HRESULT>(0x800A0006), move(zvtest::text_value(L"abc"), L"3000000000"));  // Y first
         // Values of no convertible type or malformed ones are type mismatches too, never another kind of failure.
         VARIANT bogus;
         VariantInit(&bogus);
@@ -581,7 +575,7 @@ TEST_F(actions, cursor_position_from_ole_conversions) {
     ASSERT_EQ(S_OK, call<read>(cursor_y, y.address()));
     EXPECT_STREQ(L"123", x.get());
     EXPECT_STREQ(L"45", y.get());
-    EXPECT_EQ(S_OK, move(text(x.get()), y.get()));
+    EXPECT_EQ(S_OK, move(zvtest::text_value(x.text()), y.get()));
 }
 
 // ---- MakePath -------------------------------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 // A host with no registration at all: its manifest depends on the ZorvaneLib.sxs assembly beside it.
 // It creates the control by class and by ProgID and calls it late-bound, as a script host would.
+#include "support/dispatch_call.h"
 #include "support/published.h"
 
 #include <windows.h>
@@ -8,7 +9,6 @@
 #include <cstdio>
 
 namespace {
-
 
 int check(const char* what, HRESULT hr) {
     std::printf("%s: 0x%08lX\n", what, static_cast<unsigned long>(hr));
@@ -26,13 +26,9 @@ int create_and_call(const char* how, const CLSID& clsid) {
     DISPID id = DISPID_UNKNOWN;
     LPOLESTR names[] = {const_cast<LPOLESTR>(L"WindowsMajorVersion")};
     failures += check("  GetIDsOfNames", control->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    VARIANT result;
-    VariantInit(&result);
-    failures += check("  Invoke", control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result,
-                                                  nullptr, nullptr));
-    if (V_VT(&result) == VT_BSTR) std::printf("  WindowsMajorVersion: %ls\n", V_BSTR(&result));
-    VariantClear(&result);
+    zvtest::dispatch_call call(zvtest::hand_result);
+    failures += check("  Invoke", call.invoke(control, id));
+    if (V_VT(&call.result) == VT_BSTR) std::printf("  WindowsMajorVersion: %ls\n", V_BSTR(&call.result));
     control->Release();
     return failures;
 }

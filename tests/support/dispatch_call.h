@@ -53,13 +53,7 @@ inline VARIANT text_value(std::wstring_view text) {
 }
 
 // Which of the result, the EXCEPINFO and puArgErr a call hands to Invoke; callers that pass null leave them out.
-enum handed : unsigned {
-    hand_nothing = 0,
-    hand_result = 1,
-    hand_exception = 2,
-    hand_arg_error = 4,
-    hand_all = hand_result | hand_exception | hand_arg_error,
-};
+enum handed : unsigned { hand_nothing = 0, hand_result = 1, hand_exception = 2, hand_arg_error = 4, hand_all = 7 };
 
 class dispatch_call {
 public:
@@ -120,13 +114,6 @@ public:
         DISPID id = DISPID_UNKNOWN;
         hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
         return FAILED(hr) ? hr : invoke(object, id, flags);
-    }
-
-    // What the arguments hold after the call, in rgvarg's order (the last written first).
-    const std::vector<VARIANT>& rgvarg() const noexcept { return args_; }
-    std::wstring description() const {
-        const BSTR text = exception.bstrDescription;
-        return text ? std::wstring(text, SysStringLen(text)) : L"";
     }
 
     HRESULT hr = E_UNEXPECTED;

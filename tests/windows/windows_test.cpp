@@ -1,4 +1,5 @@
 // HideFocus, ShowFocus, StopResizeForm, HideDesktop and ShowDesktop on real windows under the test display.
+#include "support/dispatch_call.h"
 #include "support/ocx.h"
 #include "support/published.h"
 #include "support/window_messages.h"
@@ -143,12 +144,6 @@ VARIANT number(double d) {
     V_R8(&v) = d;
     return v;
 }
-VARIANT text(const wchar_t* t) {
-    VARIANT v;
-    V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = SysAllocString(t);
-    return v;
-}
 
 POINT min_track(HWND window) {
     MINMAXINFO info{};
@@ -165,7 +160,7 @@ TEST_F(windows, minimum_size_per_form) {
     HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 300, 300, nullptr,
                                  nullptr, nullptr, nullptr);
     EXPECT_EQ(S_OK, resize(form, number(300), 200));
-    EXPECT_EQ(S_OK, resize(other, text(L"150"), 120));
+    EXPECT_EQ(S_OK, resize(other, zvtest::text_value(L"150"), 120));
     POINT m = min_track(form);
     EXPECT_EQ(300, m.x);
     EXPECT_EQ(200, m.y);
@@ -192,7 +187,7 @@ TEST_F(windows, minimum_size_per_form) {
     EXPECT_EQ(S_OK, resize(form, empty, 50));
     EXPECT_EQ(0, min_track(form).x);
     EXPECT_EQ(S_OK, resize(form, number(320), 210));
-    EXPECT_EQ(S_OK, resize(form, text(L"abc"), 99));  // does not convert: nothing changes
+    EXPECT_EQ(S_OK, resize(form, zvtest::text_value(L"abc"), 99));  // does not convert: nothing changes
     EXPECT_EQ(S_OK, resize(form, number(1e12), 99));
     m = min_track(form);
     EXPECT_EQ(320, m.x);
