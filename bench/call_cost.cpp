@@ -10,6 +10,7 @@
 #include "bench_support.h"
 
 #include "support/iat_hook.h"
+#include "support/published.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -28,7 +29,6 @@ namespace {
 
 using namespace zvbench;
 
-const CLSID clsid_zorvane = {0xBFEF386B, 0xED41, 0x4B26, {0xB3, 0x02, 0xB4, 0xC3, 0x05, 0x4E, 0x25, 0xC5}};
 // The peer: the scripting runtime's dictionary, a typelib-driven dual object that every Windows carries.
 const CLSID clsid_dictionary = {0xEE09B103, 0x97E0, 0x11CF, {0x97, 0x8F, 0x00, 0xA0, 0x24, 0x63, 0xE0, 0x6F}};
 // And its file system object, for a method of two arguments without side effects (BuildPath).
@@ -305,7 +305,7 @@ HWND WINAPI small_desktop_window() { return small_desktop; }
 // Every method with parameters in every shape it takes: the vtable call, Invoke, the dispatch overhead (Invoke
 // minus the vtable call, measured side by side) and the overhead against the peers' Invoke with as many arguments.
 void argument_costs(const std::wstring& ocx, const std::wstring& peer_dll, long calls) {
-    loaded_server zorvane(ocx, clsid_zorvane);
+    loaded_server zorvane(ocx, zvtest::clsid_zorvane);
     loaded_server dictionary(peer_dll, clsid_dictionary);
     loaded_server file_system(peer_dll, clsid_file_system);
     // Held by the bench as GUI hosts hold it: each shell request then only counts one more reference.
@@ -410,7 +410,7 @@ int wmain(int argc, wchar_t** argv) {
 
     double vtable = 0, ours = 0, peer = 0;
     {
-        loaded_server zorvane(ocx, clsid_zorvane);
+        loaded_server zorvane(ocx, zvtest::clsid_zorvane);
         loaded_server dictionary(peer_dll, clsid_dictionary);
         const DISPID count = dispid_of(dictionary.object, L"Count");
         major_version_dispid = dispid_of(zorvane.object, L"WindowsMajorVersion");
@@ -442,8 +442,8 @@ int wmain(int argc, wchar_t** argv) {
         });
     };
     const double load_only = per_call_ns(cold_starts, [&] { FreeLibrary(LoadLibraryW(ocx.c_str())); });
-    const double load_create = per_call_ns(cold_starts, [&] { loaded_server server(ocx, clsid_zorvane); });
-    const double cold_ours = cold(ocx, clsid_zorvane, true);
+    const double load_create = per_call_ns(cold_starts, [&] { loaded_server server(ocx, zvtest::clsid_zorvane); });
+    const double cold_ours = cold(ocx, zvtest::clsid_zorvane, true);
     const double cold_peer = cold(peer_dll, clsid_dictionary, false);
     std::printf("%-52s %10.1f us\n", "cold start: ZorvaneLib load + create + first call", cold_ours / 1000);
     std::printf("%-52s %10.1f us\n", "  of which LoadLibrary + FreeLibrary", load_only / 1000);

@@ -4,6 +4,8 @@
 // folder; it prints the times and their ratio and asserts nothing.
 #include "bench_support.h"
 
+#include "support/published.h"
+
 #include <windows.h>
 #include <ocidl.h>
 #include <oleauto.h>
@@ -19,8 +21,6 @@
 namespace {
 
 using namespace zvbench;
-
-const CLSID clsid_zorvane = {0xBFEF386B, 0xED41, 0x4B26, {0xB3, 0x02, 0xB4, 0xC3, 0x05, 0x4E, 0x25, 0xC5}};
 
 using capture_desktop_fn = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR, IPictureDisp**);
 
@@ -70,7 +70,7 @@ void capture_by_hand(const std::wstring& path) {
 
 // Both captures, `captures` times per round, and their times; the control goes before COM does.
 void measure(int captures) {
-    loaded_server zorvane(beside_me(L"ZorvaneLib.ocx"), clsid_zorvane);
+    loaded_server zorvane(beside_me(L"ZorvaneLib.ocx"), zvtest::clsid_zorvane);
     IDispatch* control = zorvane.object;
     const size_t entry = vtable_offset(control, dispid_of(control, L"CaptureDesktop")) / sizeof(void*);
     auto capture_desktop = reinterpret_cast<capture_desktop_fn>((*reinterpret_cast<void***>(control))[entry]);

@@ -1,7 +1,9 @@
 // ShowAbout's box under the test display: opened through Invoke of -552 on a thread of its own, driven and
 // inspected from the test's thread, closed by the test.
+#include "support/dispatch_call.h"
 #include "support/iat_hook.h"
 #include "support/ocx.h"
+#include "support/published.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +18,6 @@
 
 namespace {
 
-const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
-const CLSID clsid_zorvane = {0xbfef386b, 0xed41, 0x4b26, {0xb3, 0x02, 0xb4, 0xc3, 0x05, 0x4e, 0x25, 0xc5}};
 enum element : int { pic_logo = 100, logo_1, logo_0, logo_3, btn_close, btn_help, btn_mailto };
 const wchar_t form_class[] = L"ZorvaneLibAboutForm";
 const wchar_t caption[] = L"О контроле...";
@@ -77,17 +77,15 @@ IDispatch* control_of(HMODULE module) {
     auto get = reinterpret_cast<get_class_object>(
         reinterpret_cast<void (*)()>(GetProcAddress(module, "DllGetClassObject")));
     IClassFactory* factory = nullptr;
-    if (!get || FAILED(get(clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) return nullptr;
+    if (!get || FAILED(get(zvtest::clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory))))
+        return nullptr;
     IDispatch* dual = nullptr;
-    factory->CreateInstance(nullptr, iid_zorvane, reinterpret_cast<void**>(&dual));
+    factory->CreateInstance(nullptr, zvtest::iid_zorvane, reinterpret_cast<void**>(&dual));
     factory->Release();
     return dual;
 }
 
-HRESULT show_about(IDispatch* dual) {
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    return dual->Invoke(-552, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
-}
+HRESULT show_about(IDispatch* dual) { return zvtest::dispatch_call(zvtest::hand_nothing).invoke(dual, -552); }
 
 bool is_form(HWND window) {
     wchar_t cls[64] = {};
@@ -154,7 +152,7 @@ struct opened_box {
         IDispatch* dual = opts.module ? control_of(opts.module) : nullptr;
         if (!opts.module) {
             IUnknown* object = zvtest::new_control();
-            object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&dual));
+            object->QueryInterface(zvtest::iid_zorvane, reinterpret_cast<void**>(&dual));
             object->Release();
         }
         for (int opening = 0; dual && opening < opts.openings && !stop; ++opening) {
@@ -335,17 +333,11 @@ TEST_F(about, layout_texts_fonts_and_colours) {
         // scripts/screenshots.sh: the box through the library's own capture.
         IDispatch* dual = control_of(zvtest::ocx());
         ASSERT_NE(nullptr, dual);
-        VARIANT args[2];
-        V_VT(&args[0]) = VT_BSTR;
-        V_BSTR(&args[0]) = SysAllocString((std::wstring(folder) + L"\\about.bmp").c_str());
-        V_VT(&args[1]) = VT_I4;
-        V_I4(&args[1]) = static_cast<LONG>(reinterpret_cast<LONG_PTR>(box.form));
-        DISPPARAMS params{args, nullptr, 2, 0};
-        VARIANT result;
-        VariantInit(&result);
-        EXPECT_EQ(S_OK, dual->Invoke(0x60030005, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr));
-        VariantClear(&result);
-        VariantClear(&args[0]);
+        {
+            zvtest::dispatch_call capture(zvtest::hand_result);  // CaptureHwnd(window, file)
+            capture.arg(static_cast<LONG>(reinterpret_cast<LONG_PTR>(box.form)));
+            EXPECT_EQ(S_OK, capture.arg(std::wstring(folder) + L"\\about.bmp").invoke(dual, 0x60030005));
+        }
         dual->Release();
     }
 

@@ -2,6 +2,7 @@
 // shell, wallpaper and cursor calls checked at the OCX's imports, the Run key and folders in the prefix.
 #include "support/iat_hook.h"
 #include "support/control_fixture.h"
+#include "support/dispatch_call.h"
 #include "support/ocx.h"
 
 #include <gtest/gtest.h>
@@ -16,8 +17,6 @@
 #include <vector>
 
 namespace {
-
-const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
 
 // Places among the 58 methods of _Zorvane.
 enum place : int {
@@ -314,26 +313,22 @@ TEST_F(actions, startup_values_with_a_boolean_result) {
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, run_key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                              &created, nullptr));
     RegCloseKey(created);
-    auto text = [](std::wstring_view t) { return SysAllocStringLen(t.data(), static_cast<UINT>(t.size())); };
     auto added = [&](std::wstring_view name, std::wstring_view path) {
-        BSTR n = text(name), p = text(path);
+        const zvtest::bstr n(name), p(path);
         VARIANT result;
         VariantInit(&result);
-        EXPECT_EQ(S_OK, call<add>(add_to_startup, n, p, &result));
+        EXPECT_EQ(S_OK, call<add>(add_to_startup, n.get(), p.get(), &result));
         EXPECT_EQ(VT_BOOL, V_VT(&result));
-        EXPECT_EQ(name, std::wstring_view(n, SysStringLen(n)));  // the host's strings are never changed
-        EXPECT_EQ(path, std::wstring_view(p, SysStringLen(p)));
-        SysFreeString(n);
-        SysFreeString(p);
+        EXPECT_EQ(name, n.text());  // the host's strings are never changed
+        EXPECT_EQ(path, p.text());
         return V_BOOL(&result) == VARIANT_TRUE;
     };
     auto deleted = [&](std::wstring_view name) {
-        BSTR n = text(name);
+        const zvtest::bstr n(name);
         VARIANT result;
         VariantInit(&result);
-        EXPECT_EQ(S_OK, call<remove>(delete_at_startup, n, &result));
+        EXPECT_EQ(S_OK, call<remove>(delete_at_startup, n.get(), &result));
         EXPECT_EQ(VT_BOOL, V_VT(&result));
-        SysFreeString(n);
         return V_BOOL(&result) == VARIANT_TRUE;
     };
 
@@ -410,11 +405,11 @@ TEST_F(actions, shell_requests_with_their_verb_folder_and_show_state) {
     using web = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR*);
     using email = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR*, BSTR);
 
-    BSTR address = SysAllocString(L"https://example.org/путь?q=日本");
-    const BSTR passed = address;
-    EXPECT_EQ(S_OK, call<web>(shell_web, &address));
-    EXPECT_EQ(passed, address);
-    EXPECT_STREQ(L"https://example.org/путь?q=日本", address);
+    zvtest::bstr address(L"https://example.org/путь?q=日本");
+    const BSTR passed = address.get();
+    EXPECT_EQ(S_OK, call<web>(shell_web, address.address()));
+    EXPECT_EQ(passed, address.get());
+    EXPECT_STREQ(L"https://example.org/путь?q=日本", address.get());
     EXPECT_FALSE(shell.has_owner);
     EXPECT_EQ(L"Open", shell.verb);
     EXPECT_EQ(L"https://example.org/путь?q=日本", shell.file);
@@ -425,31 +420,28 @@ TEST_F(actions, shell_requests_with_their_verb_folder_and_show_state) {
     // Finished before the call returns, the shell's own messages kept, in a single-threaded apartment.
     EXPECT_EQ(static_cast<ULONG>(SEE_MASK_NOASYNC), shell.mask);
     EXPECT_TRUE(shell.apartment == APTTYPE_STA || shell.apartment == APTTYPE_MAINSTA) << shell.apartment;
-    SysFreeString(address);
 
-    BSTR mail = SysAllocString(L"x");
-    BSTR subject = SysAllocString(L"Hi there");
-    EXPECT_EQ(S_OK, call<email>(shell_email, &mail, subject));
+    zvtest::bstr mail(L"x");
+    const zvtest::bstr subject(L"Hi there");
+    EXPECT_EQ(S_OK, call<email>(shell_email, mail.address(), subject.get()));
     EXPECT_EQ(L"mailto:x?Subject=Hi there", shell.file);
     EXPECT_FALSE(shell.null_directory);
     EXPECT_EQ(L"", shell.directory);
     EXPECT_EQ(L"", shell.parameters);
     EXPECT_EQ(SW_SHOWNORMAL, shell.show);
     // An omitted subject arrives as the DISP_E_PARAMNOTFOUND stand-in.
-    EXPECT_EQ(S_OK, call<email>(shell_email, &mail, reinterpret_cast<BSTR>(static_cast<ULONG_PTR>(0x80020004u))));
+    EXPECT_EQ(S_OK,
+              call<email>(shell_email, mail.address(), reinterpret_cast<BSTR>(static_cast<ULONG_PTR>(0x80020004u))));
     EXPECT_EQ(L"mailto:x?Subject=", shell.file);
-    EXPECT_STREQ(L"x", mail);
-    SysFreeString(mail);
-    SysFreeString(subject);
+    EXPECT_STREQ(L"x", mail.get());
 
     // A thread without COM borrows a single-threaded apartment for the request and leaves it again; a thread of
     // the multithreaded apartment keeps its own.
     for (const bool multithreaded : {false, true}) {
         std::thread caller([&] {
             if (multithreaded) CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-            BSTR there = SysAllocString(L"https://example.org");
-            EXPECT_EQ(S_OK, call<web>(shell_web, &there));
-            SysFreeString(there);
+            zvtest::bstr there(L"https://example.org");
+            EXPECT_EQ(S_OK, call<web>(shell_web, there.address()));
             if (multithreaded)
                 EXPECT_EQ(APTTYPE_MTA, shell.apartment);
             else
@@ -479,11 +471,9 @@ TEST_F(actions, mail_request_reaches_the_program_registered_for_mailto) {
     DeleteFileW((temp_folder() + L"zv_mail_recorder.record").c_str());
 
     using email = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR*, BSTR);
-    BSTR mail = SysAllocString(L"someone@example.org");
-    BSTR subject = SysAllocString(L"Hi there");
-    EXPECT_EQ(S_OK, call<email>(shell_email, &mail, subject));
-    SysFreeString(mail);
-    SysFreeString(subject);
+    zvtest::bstr mail(L"someone@example.org");
+    const zvtest::bstr subject(L"Hi there");
+    EXPECT_EQ(S_OK, call<email>(shell_email, mail.address(), subject.get()));
     const auto record = take_record(L"zv_mail_recorder");
     ASSERT_TRUE(record.has_value()) << "the registered mail program was not started";
     EXPECT_NE(std::wstring::npos, record->command_line.find(L"mailto:someone@example.org?Subject=Hi there"))
@@ -504,14 +494,13 @@ BOOL WINAPI spy_parameters(UINT action, UINT ui, PVOID pv, UINT win_ini) {
 TEST_F(actions, wallpaper_request_as_given) {
     zvtest::iat_hook hook(zvtest::ocx(), "user32.dll", "SystemParametersInfoW", fn(&spy_parameters));
     using method = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR*);
-    BSTR file = SysAllocString(L"C:\\Обои\\fond.bmp");
-    EXPECT_EQ(S_OK, call<method>(set_wallpaper, &file));
+    zvtest::bstr file(L"C:\\Обои\\fond.bmp");
+    EXPECT_EQ(S_OK, call<method>(set_wallpaper, file.address()));
     EXPECT_EQ(static_cast<UINT>(SPI_SETDESKWALLPAPER), wallpaper.action);
     EXPECT_EQ(0u, wallpaper.ui);
     EXPECT_EQ(0xFFFFFFFFu, wallpaper.win_ini);
     EXPECT_EQ(L"C:\\Обои\\fond.bmp", wallpaper.file);
-    EXPECT_STREQ(L"C:\\Обои\\fond.bmp", file);
-    SysFreeString(file);
+    EXPECT_STREQ(L"C:\\Обои\\fond.bmp", file.get());
 }
 
 std::vector<POINT> moves;
@@ -523,10 +512,9 @@ BOOL WINAPI spy_move(int x, int y) {
 TEST_F(actions, cursor_position_from_ole_conversions) {
     using method = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, VARIANT*, BSTR*);
     auto move = [&](VARIANT x, const wchar_t* y) {
-        BSTR text = SysAllocString(y);
-        const HRESULT hr = call<method>(set_cursor_position, &x, &text);
-        EXPECT_STREQ(y, text);
-        SysFreeString(text);
+        zvtest::bstr text(y);
+        const HRESULT hr = call<method>(set_cursor_position, &x, text.address());
+        EXPECT_STREQ(y, text.get());
         VariantClear(&x);
         return hr;
     };
@@ -536,18 +524,12 @@ TEST_F(actions, cursor_position_from_ole_conversions) {
         V_R8(&v) = d;
         return v;
     };
-    auto text = [](const wchar_t* t) {
-        VARIANT v;
-        V_VT(&v) = VT_BSTR;
-        V_BSTR(&v) = SysAllocString(t);
-        return v;
-    };
     {
         zvtest::iat_hook hook(zvtest::ocx(), "user32.dll", "SetCursorPos", fn(&spy_move));
         moves.clear();
         EXPECT_EQ(S_OK, move(number(299.5), L"100.5"));
         EXPECT_EQ(S_OK, move(number(300.5), L"101.5"));
-        EXPECT_EQ(S_OK, move(text(L" -5 "), L"&H10"));
+        EXPECT_EQ(S_OK, move(zvtest::text_value(L" -5 "), L"&H10"));
         VARIANT empty;
         VariantInit(&empty);
         EXPECT_EQ(S_OK, move(empty, L"0"));
@@ -567,7 +549,7 @@ TEST_F(actions, cursor_position_from_ole_conversions) {
         EXPECT_EQ(static_cast<HRESULT>(0x800A000D), move(number(1), L"abc"));
         EXPECT_EQ(static_cast<HRESULT>(0x800A0006), move(number(1e20), L"1"));  // 6 Overflow
         EXPECT_EQ(L"Overflow", zvtest::take_error_description());
-        EXPECT_EQ(static_cast<HRESULT>(0x800A0006), move(text(L"abc"), L"3000000000"));  // Y first
+        EXPECT_EQ(static_cast<HRESULT>(0x800A0006), move(zvtest::text_value(L"abc"), L"3000000000"));  // Y first
         // Values of no convertible type or malformed ones are type mismatches too, never another kind of failure.
         VARIANT bogus;
         VariantInit(&bogus);
@@ -588,14 +570,12 @@ TEST_F(actions, cursor_position_from_ole_conversions) {
     // For real, under the test display: a position read back can be set again unchanged.
     ASSERT_EQ(S_OK, move(number(123), L"45"));
     using read = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR*);
-    BSTR x = nullptr, y = nullptr;
-    ASSERT_EQ(S_OK, call<read>(cursor_x, &x));
-    ASSERT_EQ(S_OK, call<read>(cursor_y, &y));
-    EXPECT_STREQ(L"123", x);
-    EXPECT_STREQ(L"45", y);
-    EXPECT_EQ(S_OK, move(text(x), y));
-    SysFreeString(x);
-    SysFreeString(y);
+    zvtest::bstr x, y;
+    ASSERT_EQ(S_OK, call<read>(cursor_x, x.address()));
+    ASSERT_EQ(S_OK, call<read>(cursor_y, y.address()));
+    EXPECT_STREQ(L"123", x.get());
+    EXPECT_STREQ(L"45", y.get());
+    EXPECT_EQ(S_OK, move(zvtest::text_value(x.text()), y.get()));
 }
 
 // ---- MakePath -------------------------------------------------------------------------------------------------
@@ -615,10 +595,8 @@ bool is_folder(const std::wstring& path) {
 TEST_F(actions, make_path_creates_the_folders_before_each_backslash) {
     using method = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR);
     auto make = [&](const std::wstring& path) {
-        BSTR p = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
-        const HRESULT hr = call<method>(make_path, p);
-        SysFreeString(p);
-        return hr;
+        const zvtest::bstr p(path);
+        return call<method>(make_path, p.get());
     };
     const std::wstring root = temp_folder() + L"zv make Путь\\";
     const std::wstring a = root + L"A\\", b = a + L"B\\";
@@ -664,13 +642,12 @@ TEST_F(actions, make_path_of_a_megabyte_of_folders_returns_at_once) {
     using method = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR);
     std::wstring path;
     while (path.size() < (1u << 20)) path += L"a\\";
-    BSTR p = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
+    const zvtest::bstr p(path);
     zvtest::iat_hook hook(zvtest::ocx(), "kernel32.dll", "CreateDirectoryW", fn(&count_create_directory));
     folders_counted = longest_folder = 0;
     const DWORD start = GetTickCount();
-    EXPECT_EQ(S_OK, call<method>(make_path, p));
+    EXPECT_EQ(S_OK, call<method>(make_path, p.get()));
     EXPECT_LT(GetTickCount() - start, 5000u);
-    SysFreeString(p);
     // Only folders a path can name: none longer than 32767 characters.
     EXPECT_EQ(16382u, folders_counted);  // each backslash after the first, in 32767 characters
     EXPECT_LE(longest_folder, 32767u);

@@ -1,6 +1,8 @@
 // Every method of _Zorvane through its entry in the table of functions and through IDispatch::Invoke.
+#include "support/dispatch_call.h"
 #include "support/neutralised.h"
 #include "support/ocx.h"
+#include "support/published.h"
 #include "support/window_closer.h"
 #include "support/surface.h"
 
@@ -13,8 +15,6 @@
 #include <vector>
 
 namespace {
-
-const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
 
 // Methods with a picture result that is made even for window 0: they write no file here.
 bool is_capture(const wchar_t* name) { return wcsncmp(name, L"Capture", 7) == 0; }
@@ -44,7 +44,7 @@ struct calls : ::testing::Test {
     void SetUp() override {
         ASSERT_EQ(S_OK, CoInitialize(nullptr) >= 0 ? S_OK : E_FAIL);
         object = zvtest::new_control();
-        ASSERT_EQ(S_OK, object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&dual)));
+        ASSERT_EQ(S_OK, object->QueryInterface(zvtest::iid_zorvane, reinterpret_cast<void**>(&dual)));
     }
     void TearDown() override {
         if (dual) dual->Release();
@@ -116,41 +116,23 @@ TEST_F(calls, every_method_through_its_table_entry) {
 TEST_F(calls, every_method_through_invoke_by_name) {
     for (const auto& m : zvtest::zorvane_methods()) {
         SCOPED_TRACE(testing::Message() << std::string(m.name, m.name + wcslen(m.name)));
-        DISPID id = 0;
-        LPOLESTR name = const_cast<LPOLESTR>(m.name);
-        ASSERT_EQ(S_OK, dual->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id));
-        EXPECT_EQ(m.dispid, id);
-
-        arguments a;
-        if (is_capture(m.name)) SysReAllocString(&a.value, L"");
-        std::vector<VARIANT> args;
+        // The values `arguments` starts with, as variables of the call's own.
+        zvtest::dispatch_call call;
         for (const auto& p : m.params) {
-            VARIANT v{};
             switch (p.second) {
-            case 'L': V_VT(&v) = VT_BYREF | VT_I4; V_I4REF(&v) = &a.number; break;
-            case 'I': V_VT(&v) = VT_BYREF | VT_I2; V_I2REF(&v) = &a.small; break;
-            case 'S': V_VT(&v) = VT_BYREF | VT_BSTR; V_BSTRREF(&v) = &a.text; break;
-            case 'V': V_VT(&v) = VT_BYREF | VT_VARIANT; V_VARIANTREF(&v) = &a.variant; break;
+            case 'L': call.by_ref(zvtest::long_value(0)); break;
+            case 'I': call.by_ref(zvtest::short_value(0)); break;
+            case 'S': call.by_ref(zvtest::text_value(L"12")); break;
+            case 'V': call.by_variant_ref(VARIANT{}); break;
             case 'o': continue;  // omitted optional argument
-            default: V_VT(&v) = VT_BSTR; V_BSTR(&v) = a.value; break;
+            default: call.arg(is_capture(m.name) ? L"" : L"value"); break;
             }
-            args.insert(args.begin(), v);
         }
-        DISPPARAMS params{args.data(), nullptr, static_cast<UINT>(args.size()), 0};
-        VARIANT result;
-        VariantInit(&result);
-        EXCEPINFO exception{};
-        UINT arg_error = 0;
-        const HRESULT hr = dual->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
-                                        &exception, &arg_error);
-        EXPECT_EQ(S_OK, hr);
+        EXPECT_EQ(S_OK, call.invoke(dual, m.name));
+        EXPECT_EQ(m.dispid, call.dispid);
         const VARTYPE expected = m.result == 'P' ? VT_DISPATCH : m.result == 'S' ? VT_BSTR
                                  : m.result == 'V' ? VT_BOOL : VT_EMPTY;
-        EXPECT_EQ(expected, V_VT(&result));
-        SysFreeString(exception.bstrSource);
-        SysFreeString(exception.bstrDescription);
-        SysFreeString(exception.bstrHelpFile);
-        VariantClear(&result);
+        EXPECT_EQ(expected, V_VT(&call.result));
     }
 }
 
@@ -213,22 +195,11 @@ TEST_F(calls, variant_references_into_typed_reference_parameters) {
     V_I2(&number) = 7;
 
     for (auto [id, inner] : {std::pair{0x6003002C, &text}, std::pair{0x6003002F, &number}}) {
-        VARIANT arg;
-        V_VT(&arg) = VT_BYREF | VT_VARIANT;
-        V_VARIANTREF(&arg) = inner;
-        DISPPARAMS params{&arg, nullptr, 1, 0};
-        VARIANT result;
-        VariantInit(&result);
-        EXCEPINFO exception{};
-        UINT arg_error = 99;
-        const HRESULT hr = dual->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, &result, &exception, &arg_error);
+        zvtest::dispatch_call call;
+        const HRESULT hr = call.ref(inner).invoke(dual, id);
         // The call reaches the method (which answers for itself), never a type mismatch.
         EXPECT_NE(DISP_E_TYPEMISMATCH, hr) << std::hex << id;
-        EXPECT_TRUE(hr == S_OK || (hr == DISP_E_EXCEPTION && exception.scode == E_NOTIMPL)) << std::hex << hr;
-        SysFreeString(exception.bstrSource);
-        SysFreeString(exception.bstrDescription);
-        SysFreeString(exception.bstrHelpFile);
-        VariantClear(&result);
+        EXPECT_TRUE(hr == S_OK || (hr == DISP_E_EXCEPTION && call.exception.scode == E_NOTIMPL)) << std::hex << hr;
     }
     EXPECT_EQ(VT_BSTR, V_VT(&text));
     EXPECT_STREQ(L"C:\\", V_BSTR(&text));
@@ -296,14 +267,14 @@ TEST_F(calls, identity_error_info_and_class_info) {
     EXPECT_EQ(unknown, again);
     again->Release();
 
-    EXPECT_EQ(S_OK, support->InterfaceSupportsErrorInfo(iid_zorvane));
+    EXPECT_EQ(S_OK, support->InterfaceSupportsErrorInfo(zvtest::iid_zorvane));
     EXPECT_EQ(S_FALSE, support->InterfaceSupportsErrorInfo(IID_IDispatch));
 
     GUID source{};
     ASSERT_EQ(S_OK, class_info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source));
     wchar_t text[40] = {};
     StringFromGUID2(source, text, 40);
-    EXPECT_STREQ(L"{50C81C29-1F94-40D1-BBB8-35257D92CE6F}", text);
+    EXPECT_STREQ(zvtest::diid_source_text, text);
     ITypeInfo* coclass = nullptr;
     ASSERT_EQ(S_OK, class_info->GetClassInfo(&coclass));
     TYPEATTR* attr = nullptr;

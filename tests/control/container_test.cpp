@@ -1,6 +1,8 @@
 // The control as containers use it: a recording site of our own, and the system's own ATL container.
 #include "support/client_site.h"
+#include "support/dispatch_call.h"
 #include "support/ocx.h"
+#include "support/published.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +14,6 @@
 
 namespace {
 
-const CLSID clsid_zorvane = {0xBFEF386B, 0xED41, 0x4B26, {0xB3, 0x02, 0xB4, 0xC3, 0x05, 0x4E, 0x25, 0xC5}};
-const IID diid_source = {0x50C81C29, 0x1F94, 0x40D1, {0xBB, 0xB8, 0x35, 0x25, 0x7D, 0x92, 0xCE, 0x6F}};
 const IID iid_object_safety = {0xCB5BDC81, 0x93C1, 0x11CF, {0x8F, 0x20, 0x00, 0x80, 0x5F, 0x2C, 0xD0, 0x64}};
 
 template <typename T>
@@ -113,7 +113,7 @@ TEST_F(container, persists_only_its_extent) {
     EXPECT_EQ(S_OK, stream_persist->Load(stream));
     CLSID clsid{};
     EXPECT_EQ(S_OK, stream_persist->GetClassID(&clsid));
-    EXPECT_TRUE(IsEqualCLSID(clsid_zorvane, clsid));
+    EXPECT_TRUE(IsEqualCLSID(zvtest::clsid_zorvane, clsid));
     stream->Release();
     stream_persist->Release();
 
@@ -229,18 +229,11 @@ TEST_F(container, in_place_window_at_design_time_only) {
         UpdateWindow(face);
         Sleep(200);
         IDispatch* dispatch = query<IDispatch>(control, IID_IDispatch);
-        VARIANT args[2];
-        V_VT(&args[0]) = VT_BSTR;
-        V_BSTR(&args[0]) = SysAllocString((std::wstring(folder) + L"\\face.bmp").c_str());
-        V_VT(&args[1]) = VT_I4;
-        V_I4(&args[1]) = static_cast<LONG>(reinterpret_cast<LONG_PTR>(face));
-        DISPPARAMS params{args, nullptr, 2, 0};
-        VARIANT picture;
-        VariantInit(&picture);
-        EXPECT_EQ(S_OK, dispatch->Invoke(0x60030005, IID_NULL, 0, DISPATCH_METHOD, &params, &picture, nullptr,
-                                         nullptr));
-        VariantClear(&picture);
-        VariantClear(&args[0]);
+        {
+            zvtest::dispatch_call capture(zvtest::hand_result);  // CaptureHwnd(window, file)
+            capture.arg(static_cast<LONG>(reinterpret_cast<LONG_PTR>(face)));
+            EXPECT_EQ(S_OK, capture.arg(std::wstring(folder) + L"\\face.bmp").invoke(dispatch, 0x60030005));
+        }
         dispatch->Release();
     }
     SIZEL asked{5000, 5000};
@@ -273,10 +266,10 @@ TEST_F(container, quick_activation_and_the_silent_source) {
     ASSERT_NE(nullptr, points);
     IConnectionPoint* point = nullptr;
     EXPECT_EQ(CONNECT_E_NOCONNECTION, points->FindConnectionPoint(IID_IPropertyNotifySink, &point));
-    ASSERT_EQ(S_OK, points->FindConnectionPoint(diid_source, &point));
+    ASSERT_EQ(S_OK, points->FindConnectionPoint(zvtest::diid_source, &point));
     IID iid{};
     point->GetConnectionInterface(&iid);
-    EXPECT_TRUE(IsEqualIID(diid_source, iid));
+    EXPECT_TRUE(IsEqualIID(zvtest::diid_source, iid));
     DWORD cookie = 0;
     ASSERT_EQ(S_OK, point->Advise(static_cast<IDispatch*>(&host), &cookie));
     EXPECT_NE(0u, cookie);
@@ -401,22 +394,18 @@ TEST(atl_container, hosts_the_control_invisibly_and_calls_it) {
     ASSERT_TRUE(init && get_control && init());
     HWND parent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 300, 300, nullptr, nullptr,
                                   nullptr, nullptr);
-    HWND host = CreateWindowExW(0, L"AtlAxWin", L"ZorvaneLib.Zorvane", WS_CHILD | WS_VISIBLE, 0, 0, 200, 100, parent,
+    HWND host = CreateWindowExW(0, L"AtlAxWin", zvtest::prog_id, WS_CHILD | WS_VISIBLE, 0, 0, 200, 100, parent,
                                 nullptr, nullptr, nullptr);
     ASSERT_NE(nullptr, host);
     IUnknown* object = nullptr;
     ASSERT_EQ(S_OK, get_control(host, &object));
     IDispatch* dispatch = query<IDispatch>(object, IID_IDispatch);
     ASSERT_NE(nullptr, dispatch);
-    DISPID id = 0;
-    LPOLESTR name = const_cast<LPOLESTR>(L"WindowsMajorVersion");
-    ASSERT_EQ(S_OK, dispatch->GetIDsOfNames(IID_NULL, &name, 1, 0, &id));
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    VARIANT result;
-    VariantInit(&result);
-    EXPECT_EQ(S_OK, dispatch->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr));
-    EXPECT_EQ(VT_BSTR, V_VT(&result));
-    VariantClear(&result);
+    {
+        zvtest::dispatch_call call(zvtest::hand_result);
+        EXPECT_EQ(S_OK, call.invoke(dispatch, L"WindowsMajorVersion"));
+        EXPECT_EQ(VT_BSTR, V_VT(&call.result));
+    }
     // Run time: no window of the control's own inside the container.
     EXPECT_EQ(nullptr, FindWindowExW(host, nullptr, L"ZorvaneLibFace", nullptr));
     SIZEL extent{};

@@ -4,6 +4,7 @@
 #include "support/iat_hook.h"
 #include "support/neutralised.h"
 #include "support/ocx.h"
+#include "support/published.h"
 #include "support/surface.h"
 #include "support/window_closer.h"
 
@@ -16,8 +17,6 @@
 #include <vector>
 
 namespace {
-
-const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
 
 // What one Invoke left behind.
 struct outcome {
@@ -72,7 +71,7 @@ struct direct_invoke : ::testing::Test {
     void SetUp() override {
         CoInitialize(nullptr);
         IUnknown* object = zvtest::new_control();
-        ASSERT_EQ(S_OK, object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&dual)));
+        ASSERT_EQ(S_OK, object->QueryInterface(zvtest::iid_zorvane, reinterpret_cast<void**>(&dual)));
         object->Release();
         ASSERT_EQ(S_OK, dual->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info));
     }

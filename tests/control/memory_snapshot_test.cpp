@@ -1,6 +1,7 @@
 // clsMemorySnapshot, which no host can create: made by the library's own code, called through its
 // vtable and its IDispatch, fed readings through this program's import of the memory status call.
 #include "control/memory_snapshot.h"
+#include "support/dispatch_call.h"
 #include "support/iat_hook.h"
 
 #include <gtest/gtest.h>
@@ -29,12 +30,10 @@ struct memory_snapshot : ::testing::Test {
     void TearDown() override { hook.reset(); }
 
     static LONG property(IDispatch* object, DISPID id) {
-        DISPPARAMS none{nullptr, nullptr, 0, 0};
-        VARIANT result;
-        VariantInit(&result);
-        EXPECT_EQ(S_OK, object->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr));
-        EXPECT_EQ(VT_I4, V_VT(&result));
-        return V_I4(&result);
+        zvtest::dispatch_call get(zvtest::hand_result);
+        EXPECT_EQ(S_OK, get.invoke(object, id, DISPATCH_PROPERTYGET));
+        EXPECT_EQ(VT_I4, V_VT(&get.result));
+        return V_I4(&get.result);
     }
     std::optional<zvtest::iat_hook> hook;
 };
@@ -87,8 +86,7 @@ TEST_F(memory_snapshot, late_bound_by_its_dispids) {
     ASSERT_EQ(S_OK, object->GetIDsOfNames(IID_NULL, &name, 1, 0, &id));
     EXPECT_EQ(0x60030005, id);
     fake.ullAvailPhys = 55;
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    EXPECT_EQ(S_OK, object->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
+    EXPECT_EQ(S_OK, zvtest::dispatch_call(zvtest::hand_nothing).invoke(object, id));
     EXPECT_EQ(55, property(object, 0x68030003));
 
     // Read-only: a property put is refused.

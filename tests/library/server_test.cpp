@@ -1,5 +1,6 @@
 // The exports: class objects, unloading, registration for the machine and for the user.
 #include "support/ocx.h"
+#include "support/published.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +10,11 @@
 
 namespace {
 
-const CLSID clsid_zorvane = {0xbfef386b, 0xed41, 0x4b26, {0xb3, 0x02, 0xb4, 0xc3, 0x05, 0x4e, 0x25, 0xc5}};
-const CLSID clsid_snapshot = {0x34d4e009, 0xcd2d, 0x4cde, {0x85, 0x7d, 0x9c, 0x1b, 0xbb, 0xa8, 0x47, 0x67}};
-const GUID libid = {0x12847f97, 0x5e0c, 0x4024, {0xaa, 0x7c, 0xe7, 0x85, 0x5c, 0x07, 0x2f, 0xc0}};
-const wchar_t clsid_key[] = L"CLSID\\{BFEF386B-ED41-4B26-B302-B4C3054E25C5}";
+using zvtest::clsid_snapshot;
+using zvtest::clsid_zorvane;
+using zvtest::prog_id;
+const std::wstring clsid_key = std::wstring(L"CLSID\\") + zvtest::clsid_zorvane_text;
+const std::wstring prog_id_clsid = std::wstring(prog_id) + L"\\CLSID";
 
 TEST(server, class_objects) {
     IClassFactory* factory = nullptr;
@@ -68,28 +70,28 @@ void expect_registered() {
     const std::wstring path = zvtest::ocx_path();
     EXPECT_EQ(path, value_of(clsid + L"\\InprocServer32"));
     EXPECT_EQ(L"Apartment", value_of(clsid + L"\\InprocServer32", L"ThreadingModel"));
-    EXPECT_EQ(L"ZorvaneLib.Zorvane", value_of(clsid + L"\\ProgID"));
+    EXPECT_EQ(prog_id, value_of(clsid + L"\\ProgID"));
     EXPECT_TRUE(key_exists(clsid + L"\\Control"));
     EXPECT_EQ(path + L", 30000", value_of(clsid + L"\\ToolboxBitmap32"));
     EXPECT_EQ(L"132497", value_of(clsid + L"\\MiscStatus\\1"));
-    EXPECT_EQ(L"{12847F97-5E0C-4024-AA7C-E7855C072FC0}", value_of(clsid + L"\\TypeLib"));
+    EXPECT_EQ(zvtest::libid_zorvane_text, value_of(clsid + L"\\TypeLib"));
     EXPECT_EQ(L"1.0", value_of(clsid + L"\\Version"));
-    EXPECT_EQ(L"{BFEF386B-ED41-4B26-B302-B4C3054E25C5}", value_of(L"ZorvaneLib.Zorvane\\CLSID"));
+    EXPECT_EQ(zvtest::clsid_zorvane_text, value_of(prog_id_clsid));
 
-    const std::wstring library = L"TypeLib\\{12847F97-5E0C-4024-AA7C-E7855C072FC0}\\1.0";
+    const std::wstring library = std::wstring(L"TypeLib\\") + zvtest::libid_zorvane_text + L"\\1.0";
     EXPECT_EQ(L"Quelm Zorvane ActiveX 1.5", value_of(library));
     const std::wstring flags = value_of(library + L"\\FLAGS");  // Wine also writes FHASDISKIMAGE (8)
     EXPECT_TRUE(flags == L"2" || flags == L"10") << std::string(flags.begin(), flags.end());
     EXPECT_EQ(path, value_of(library + (sizeof(void*) == 8 ? L"\\0\\win64" : L"\\0\\win32")));
     // Dual interfaces are marshalled by the automation marshaller.
     EXPECT_EQ(L"{00020424-0000-0000-C000-000000000046}",
-              value_of(L"Interface\\{8003362E-8DF0-4FC8-B2BB-2FB0202A52A3}\\ProxyStubClsid32"));
+              value_of(std::wstring(L"Interface\\") + zvtest::iid_zorvane_text + L"\\ProxyStubClsid32"));
 
     CLSID from_prog_id{};
-    EXPECT_EQ(S_OK, CLSIDFromProgID(L"ZorvaneLib.Zorvane", &from_prog_id));
+    EXPECT_EQ(S_OK, CLSIDFromProgID(prog_id, &from_prog_id));
     EXPECT_TRUE(IsEqualCLSID(clsid_zorvane, from_prog_id));
     ITypeLib* registered = nullptr;
-    EXPECT_EQ(S_OK, LoadRegTypeLib(libid, 1, 0, 0, &registered));
+    EXPECT_EQ(S_OK, LoadRegTypeLib(zvtest::libid_zorvane, 1, 0, 0, &registered));
     if (registered) registered->Release();
 }
 
@@ -106,20 +108,19 @@ TEST(server, registration_writes_and_removes_exactly_its_rows) {
 
     // Someone else's value under the class key survives unregistration; ours do not.
     HKEY extra = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, (std::wstring(clsid_key) + L"\\Implemented Categories")
-                                                                    .c_str(),
-                                             0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &extra, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, (clsid_key + L"\\Implemented Categories").c_str(), 0,
+                                             nullptr, 0, KEY_ALL_ACCESS, nullptr, &extra, nullptr));
     RegCloseKey(extra);
     ASSERT_EQ(S_OK, zvtest::unregister_server());
-    EXPECT_FALSE(key_exists(std::wstring(clsid_key) + L"\\InprocServer32"));
-    EXPECT_FALSE(key_exists(std::wstring(clsid_key) + L"\\ProgID"));
-    EXPECT_FALSE(key_exists(L"ZorvaneLib.Zorvane"));
-    EXPECT_FALSE(key_exists(L"TypeLib\\{12847F97-5E0C-4024-AA7C-E7855C072FC0}"));
-    EXPECT_TRUE(key_exists(std::wstring(clsid_key) + L"\\Implemented Categories"));
-    RegDeleteKeyW(HKEY_CLASSES_ROOT, (std::wstring(clsid_key) + L"\\Implemented Categories").c_str());
-    RegDeleteKeyW(HKEY_CLASSES_ROOT, clsid_key);
+    EXPECT_FALSE(key_exists(clsid_key + L"\\InprocServer32"));
+    EXPECT_FALSE(key_exists(clsid_key + L"\\ProgID"));
+    EXPECT_FALSE(key_exists(prog_id));
+    EXPECT_FALSE(key_exists(std::wstring(L"TypeLib\\") + zvtest::libid_zorvane_text));
+    EXPECT_TRUE(key_exists(clsid_key + L"\\Implemented Categories"));
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, (clsid_key + L"\\Implemented Categories").c_str());
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, clsid_key.c_str());
     CLSID none{};
-    EXPECT_NE(S_OK, CLSIDFromProgID(L"ZorvaneLib.Zorvane", &none));
+    EXPECT_NE(S_OK, CLSIDFromProgID(prog_id, &none));
 
     // Unregistering twice is harmless; registering again restores everything.
     EXPECT_EQ(S_OK, zvtest::unregister_server());
@@ -163,7 +164,7 @@ TEST(server, per_user_registration_without_administrator_rights) {
     ASSERT_NE(nullptr, install);
     EXPECT_EQ(E_INVALIDARG, install(TRUE, L"everyone"));
 
-    const std::wstring inproc = std::wstring(clsid_key) + L"\\InprocServer32";
+    const std::wstring inproc = clsid_key + L"\\InprocServer32";
     for (int way = 0; way < 2; ++way) {
         SCOPED_TRACE(way ? "regsvr32 /n /i:user" : "DllInstall");
         if (way)
@@ -172,13 +173,13 @@ TEST(server, per_user_registration_without_administrator_rights) {
             ASSERT_EQ(S_OK, install(TRUE, L"user"));
         EXPECT_EQ(zvtest::ocx_path(), user_value(inproc));
         EXPECT_EQ(L"Apartment", user_value(inproc, L"ThreadingModel"));
-        EXPECT_EQ(L"{BFEF386B-ED41-4B26-B302-B4C3054E25C5}", user_value(L"ZorvaneLib.Zorvane\\CLSID"));
-        EXPECT_EQ(L"ZorvaneLib.Zorvane", user_value(std::wstring(clsid_key) + L"\\ProgID"));
-        EXPECT_EQ(L"132497", user_value(std::wstring(clsid_key) + L"\\MiscStatus\\1"));
+        EXPECT_EQ(zvtest::clsid_zorvane_text, user_value(prog_id_clsid));
+        EXPECT_EQ(prog_id, user_value(clsid_key + L"\\ProgID"));
+        EXPECT_EQ(L"132497", user_value(clsid_key + L"\\MiscStatus\\1"));
 
         // A value someone else keeps under the class survives the removal.
         HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, (L"Software\\Classes\\" + std::wstring(clsid_key)).c_str(),
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, (L"Software\\Classes\\" + clsid_key).c_str(),
                                                  0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr));
         RegSetValueExW(key, L"Foreign", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"x"), 4);
         RegCloseKey(key);
@@ -187,12 +188,12 @@ TEST(server, per_user_registration_without_administrator_rights) {
         else
             ASSERT_EQ(S_OK, install(FALSE, L"user"));
         EXPECT_EQ(L"(none)", user_value(inproc));
-        EXPECT_EQ(L"(none)", user_value(L"ZorvaneLib.Zorvane\\CLSID"));
+        EXPECT_EQ(L"(none)", user_value(prog_id_clsid));
         EXPECT_EQ(L"x", user_value(clsid_key, L"Foreign"));
-        RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\Classes\\" + std::wstring(clsid_key)).c_str());
+        RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\Classes\\" + clsid_key).c_str());
         // The machine's registration of the test prefix is untouched.
         EXPECT_TRUE(machine_has(inproc));
-        EXPECT_TRUE(machine_has(L"ZorvaneLib.Zorvane\\CLSID"));
+        EXPECT_TRUE(machine_has(prog_id_clsid));
     }
 }
 

@@ -1,10 +1,13 @@
 // The type library embedded in ZorvaneLib.ocx, attribute by attribute.
 #include "support/ocx.h"
+#include "support/published.h"
 #include "support/surface.h"
 
 #include <gtest/gtest.h>
 
 #include <oleauto.h>
+
+#include "zorvane_idl.h"
 
 #include <string>
 
@@ -68,7 +71,7 @@ std::wstring name_of(ITypeInfo* ti, MEMBERID id = MEMBERID_NIL) {
 TEST_F(type_library, library_attributes) {
     TLIBATTR* attr = nullptr;
     ASSERT_EQ(S_OK, library->GetLibAttr(&attr));
-    EXPECT_EQ(L"{12847F97-5E0C-4024-AA7C-E7855C072FC0}", guid_text(attr->guid));
+    EXPECT_EQ(zvtest::libid_zorvane_text, guid_text(attr->guid));
     EXPECT_EQ(1, attr->wMajorVerNum);
     EXPECT_EQ(0, attr->wMinorVerNum);
     EXPECT_EQ(0u, attr->lcid);
@@ -89,6 +92,27 @@ TEST_F(type_library, library_attributes) {
     SysFreeString(help_file);
 }
 
+// The identifiers the tests pin are the ones the IDL gives, and their text is that of the GUIDs.
+TEST_F(type_library, published_identifiers_match_the_generated_header) {
+    struct identifier {
+        const GUID& pinned;
+        const GUID& generated;
+        const wchar_t* text;
+    };
+    const identifier all[] = {
+        {zvtest::clsid_zorvane, CLSID_Zorvane, zvtest::clsid_zorvane_text},
+        {zvtest::iid_zorvane, IID__Zorvane, zvtest::iid_zorvane_text},
+        {zvtest::diid_source, DIID___Zorvane, zvtest::diid_source_text},
+        {zvtest::clsid_snapshot, CLSID_clsMemorySnapshot, zvtest::clsid_snapshot_text},
+        {zvtest::iid_snapshot, IID__clsMemorySnapshot, zvtest::iid_snapshot_text},
+        {zvtest::libid_zorvane, LIBID_ZorvaneLib, zvtest::libid_zorvane_text},
+    };
+    for (const identifier& p : all) {
+        EXPECT_EQ(guid_text(p.generated), guid_text(p.pinned));
+        EXPECT_EQ(p.text, guid_text(p.pinned));
+    }
+}
+
 // In their published order: the build moves the source dispinterface, which widl writes right after its
 // coclass, to the end.
 TEST_F(type_library, five_type_descriptions) {
@@ -99,11 +123,11 @@ TEST_F(type_library, five_type_descriptions) {
         WORD flags;
     };
     const expected types[] = {
-        {L"_Zorvane", TKIND_DISPATCH, L"{8003362E-8DF0-4FC8-B2BB-2FB0202A52A3}", 0x11D0},
-        {L"Zorvane", TKIND_COCLASS, L"{BFEF386B-ED41-4B26-B302-B4C3054E25C5}", 0x20},
-        {L"_clsMemorySnapshot", TKIND_DISPATCH, L"{84493B06-2461-4123-8D73-3094E4EF0E00}", 0x11D0},
-        {L"clsMemorySnapshot", TKIND_COCLASS, L"{34D4E009-CD2D-4CDE-857D-9C1BBBA84767}", 0},
-        {L"__Zorvane", TKIND_DISPATCH, L"{50C81C29-1F94-40D1-BBB8-35257D92CE6F}", 0x1090},
+        {L"_Zorvane", TKIND_DISPATCH, zvtest::iid_zorvane_text, 0x11D0},
+        {L"Zorvane", TKIND_COCLASS, zvtest::clsid_zorvane_text, 0x20},
+        {L"_clsMemorySnapshot", TKIND_DISPATCH, zvtest::iid_snapshot_text, 0x11D0},
+        {L"clsMemorySnapshot", TKIND_COCLASS, zvtest::clsid_snapshot_text, 0},
+        {L"__Zorvane", TKIND_DISPATCH, zvtest::diid_source_text, 0x1090},
     };
     ASSERT_EQ(5u, library->GetTypeInfoCount());
     for (UINT i = 0; i < 5; ++i) {

@@ -1,13 +1,14 @@
 // A host with no registration at all: its manifest depends on the ZorvaneLib.sxs assembly beside it.
 // It creates the control by class and by ProgID and calls it late-bound, as a script host would.
+#include "support/dispatch_call.h"
+#include "support/published.h"
+
 #include <windows.h>
 #include <oleauto.h>
 
 #include <cstdio>
 
 namespace {
-
-const CLSID clsid_zorvane = {0xBFEF386B, 0xED41, 0x4B26, {0xB3, 0x02, 0xB4, 0xC3, 0x05, 0x4E, 0x25, 0xC5}};
 
 int check(const char* what, HRESULT hr) {
     std::printf("%s: 0x%08lX\n", what, static_cast<unsigned long>(hr));
@@ -25,13 +26,9 @@ int create_and_call(const char* how, const CLSID& clsid) {
     DISPID id = DISPID_UNKNOWN;
     LPOLESTR names[] = {const_cast<LPOLESTR>(L"WindowsMajorVersion")};
     failures += check("  GetIDsOfNames", control->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    VARIANT result;
-    VariantInit(&result);
-    failures += check("  Invoke", control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result,
-                                                  nullptr, nullptr));
-    if (V_VT(&result) == VT_BSTR) std::printf("  WindowsMajorVersion: %ls\n", V_BSTR(&result));
-    VariantClear(&result);
+    zvtest::dispatch_call call(zvtest::hand_result);
+    failures += check("  Invoke", call.invoke(control, id));
+    if (V_VT(&call.result) == VT_BSTR) std::printf("  WindowsMajorVersion: %ls\n", V_BSTR(&call.result));
     control->Release();
     return failures;
 }
@@ -40,12 +37,12 @@ int create_and_call(const char* how, const CLSID& clsid) {
 
 int wmain() {
     int failures = check("CoInitialize", CoInitialize(nullptr));
-    failures += create_and_call("by class", clsid_zorvane);
+    failures += create_and_call("by class", zvtest::clsid_zorvane);
 
-    // As CreateObject("ZorvaneLib.Zorvane") does. The class the ProgID names may be an alias that the
+    // As CreateObject with the ProgID does. The class the ProgID names may be an alias that the
     // activation context maps to the control's class (Wine hands out such aliases).
     CLSID by_name{};
-    const HRESULT hr = CLSIDFromProgID(L"ZorvaneLib.Zorvane", &by_name);
+    const HRESULT hr = CLSIDFromProgID(zvtest::prog_id, &by_name);
     failures += check("CLSIDFromProgID", hr);
     if (SUCCEEDED(hr)) failures += create_and_call("by ProgID", by_name);
 

@@ -21,10 +21,12 @@
 #include "support/neutralised.h"
 #include "support/ocx.h"
 #include "support/process_usage.h"
+#include "support/published.h"
 #include "support/random_source.h"
 #include "support/surface.h"
 #include "support/window_closer.h"
 #include "support/call_outcome.h"
+#include "support/dispatch_call.h"
 #include "library/errors.h"
 
 #include <windows.h>
@@ -47,10 +49,6 @@
 #include <vector>
 
 namespace {
-
-const CLSID clsid_zorvane = {0xbfef386b, 0xed41, 0x4b26, {0xb3, 0x02, 0xb4, 0xc3, 0x05, 0x4e, 0x25, 0xc5}};
-const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
-const IID diid_source = {0x50c81c29, 0x1f94, 0x40d1, {0xbb, 0xb8, 0x35, 0x25, 0x7d, 0x92, 0xce, 0x6f}};
 
 using zvtest::random_source;  // splitmix64, as the fuzzer's
 
@@ -1001,7 +999,7 @@ void class_factory_steps(context& c) {
     IClassFactory* factory = nullptr;
     run.counting = true;
     c.step("DllGetClassObject",
-           zvtest::get_class_object(clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+           zvtest::get_class_object(zvtest::clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
     if (!factory) return;
     IUnknown* object = nullptr;
     c.step("CreateInstance", factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&object)));
@@ -1012,7 +1010,7 @@ void class_factory_steps(context& c) {
         info->Release();
     }
     if (auto* errors = query<ISupportErrorInfo>(object, IID_ISupportErrorInfo)) {
-        c.step("InterfaceSupportsErrorInfo", errors->InterfaceSupportsErrorInfo(iid_zorvane));
+        c.step("InterfaceSupportsErrorInfo", errors->InterfaceSupportsErrorInfo(zvtest::iid_zorvane));
         errors->Release();
     }
     if (object) c.step("Release", S_OK, "left " + std::to_string(object->Release()));
@@ -1048,18 +1046,10 @@ void cold_steps(context& c) {
     DISPID id = 0;
     run.counting = true;
     c.step("GetIDsOfNames", c.control->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), std::to_string(id));
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    VARIANT result;
-    VariantInit(&result);
-    EXCEPINFO exception{};
-    const HRESULT hr =
-        c.control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result, &exception, nullptr);
+    zvtest::dispatch_call call(zvtest::hand_result | zvtest::hand_exception);
+    const HRESULT hr = call.invoke(c.control, id);
     run.counting = false;
-    c.step("Invoke", hr, zvtest::describe(result) + " " + zvtest::quoted(exception.bstrDescription));
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
-    VariantClear(&result);
+    c.step("Invoke", hr, zvtest::describe(call.result) + " " + zvtest::quoted(call.exception.bstrDescription));
 }
 
 // A form designer's use: sited, activated in place at design time, sized, drawn, saved, quickly activated,
@@ -1121,7 +1111,7 @@ void container_steps(context& c) {
     }
     if (auto* points = query<IConnectionPointContainer>(c.control, IID_IConnectionPointContainer)) {
         IConnectionPoint* point = nullptr;
-        c.step("FindConnectionPoint", points->FindConnectionPoint(diid_source, &point));
+        c.step("FindConnectionPoint", points->FindConnectionPoint(zvtest::diid_source, &point));
         IEnumConnectionPoints* all = nullptr;
         c.step("EnumConnectionPoints", points->EnumConnectionPoints(&all));
         if (all) {
@@ -1328,7 +1318,7 @@ outcome run_once(const shape& s, HWND form) {
     c.target = capture_target;
     if (s.registration == registration_kind::none) {
         IUnknown* object = zvtest::new_control();
-        object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&c.control));
+        object->QueryInterface(zvtest::iid_zorvane, reinterpret_cast<void**>(&c.control));
         object->Release();
     }
     if (s.hide_first) {
@@ -1361,7 +1351,7 @@ outcome run_once(const shape& s, HWND form) {
         zvtest::can_unload_now();
         const unsigned generation = std::exchange(run.generation, 0u);
         IUnknown* warm = zvtest::new_control();
-        IDispatch* dispatch = query<IDispatch>(warm, iid_zorvane);
+        IDispatch* dispatch = query<IDispatch>(warm, zvtest::iid_zorvane);
         auto* name = const_cast<LPOLESTR>(L"WindowsMajorVersion");
         DISPID id = 0;
         dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
@@ -1744,7 +1734,7 @@ int child(const options& o) {
 
     ITypeLib* library = nullptr;
     LoadTypeLibEx(zvtest::ocx_path().c_str(), REGKIND_NONE, &library);
-    registered_keys = {L"CLSID\\{BFEF386B-ED41-4B26-B302-B4C3054E25C5}", L"ZorvaneLib.Zorvane"};
+    registered_keys = {std::wstring(L"CLSID\\") + zvtest::clsid_zorvane_text, zvtest::prog_id};
     if (library) {
         auto key_of = [](REFGUID guid) {
             wchar_t text[40] = {};

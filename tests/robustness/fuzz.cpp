@@ -11,6 +11,7 @@
 #include "support/call_outcome.h"
 #include "support/neutralised.h"
 #include "support/ocx.h"
+#include "support/published.h"
 #include "support/random_source.h"
 #include "support/surface.h"
 #include "support/window_closer.h"
@@ -34,9 +35,6 @@
 #include <vector>
 
 namespace {
-
-const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
-const IID iid_snapshot = {0x84493b06, 0x2461, 0x4123, {0x8d, 0x73, 0x30, 0x94, 0xe4, 0xef, 0x0e, 0x00}};
 
 using zvtest::random_source;
 
@@ -477,7 +475,7 @@ struct fuzzer {
         if (o.control) o.control->Release();
         o.control = nullptr;
         IUnknown* unknown = zvtest::new_control();
-        unknown->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&o.control));
+        unknown->QueryInterface(zvtest::iid_zorvane, reinterpret_cast<void**>(&o.control));
         unknown->Release();
         ++counts[3];
     }
@@ -485,7 +483,7 @@ struct fuzzer {
         if (o.snapshot) o.snapshot->Release();
         auto created = zorvane::memory_snapshot::create();
         o.snapshot = nullptr;
-        created->QueryInterface(iid_snapshot, reinterpret_cast<void**>(&o.snapshot));
+        created->QueryInterface(zvtest::iid_snapshot, reinterpret_cast<void**>(&o.snapshot));
         ++counts[3];
     }
 

@@ -12,9 +12,11 @@
 // then ends; and the host lets go of it, and frees unused libraries, from a timer that fires inside the method
 // error report of a capture: the library must stay loaded until the method has returned.
 #include "support/client_site.h"
+#include "support/dispatch_call.h"
 #include "support/ocx.h"
 #include "support/iat_hook.h"
 #include "support/process_usage.h"
+#include "support/published.h"
 #include "support/window_closer.h"
 
 #include <windows.h>
@@ -27,7 +29,6 @@
 
 namespace {
 
-const CLSID clsid_zorvane = {0xBFEF386B, 0xED41, 0x4B26, {0xB3, 0x02, 0xB4, 0xC3, 0x05, 0x4E, 0x25, 0xC5}};
 constexpr DISPID capture_desktop = 0x60030007, get_drive_label = 0x6003002C, set_cursor_position = 0x6003001A, shell_email = 0x6003003B;
 constexpr DISPID show_about = static_cast<DISPID>(0xFFFFFDD8);
 constexpr int heavy_every = 25;
@@ -40,37 +41,16 @@ void fail(const char* what, long cycle) {
 
 BOOL WINAPI no_shell(SHELLEXECUTEINFOW*) { return TRUE; }
 
-HRESULT invoke(IDispatch* control, DISPID member, VARIANT* args, UINT count) {
-    DISPPARAMS params{args, nullptr, count, 0};
-    VARIANT result;
-    VariantInit(&result);
-    EXCEPINFO exception{};
-    const HRESULT hr =
-        control->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, &exception, nullptr);
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
-    VariantClear(&result);
-    return hr;
-}
+// Calls as a host that asks for the result and the exception, never for puArgErr.
+struct call : zvtest::dispatch_call {
+    call() : dispatch_call(zvtest::hand_result | zvtest::hand_exception) {}
+};
 
 // A call with an argument, and one whose argument does not convert, so that the library raises an error.
 void light_use(IDispatch* control, long cycle) {
-    VARIANT drive;
-    V_VT(&drive) = VT_BSTR;
-    V_BSTR(&drive) = SysAllocString(L"C:\\");
-    if (invoke(control, get_drive_label, &drive, 1) != S_OK) fail("GetDriveLabel did not answer", cycle);
-    VariantClear(&drive);
-
-    VARIANT position[2];  // rgvarg runs backwards: Y, then X
-    V_VT(&position[0]) = VT_BSTR;
-    V_BSTR(&position[0]) = SysAllocString(L"1");
-    V_VT(&position[1]) = VT_BSTR;
-    V_BSTR(&position[1]) = SysAllocString(L"not a number");
-    if (invoke(control, set_cursor_position, position, 2) != DISP_E_EXCEPTION)
+    if (call().arg(L"C:\\").invoke(control, get_drive_label) != S_OK) fail("GetDriveLabel did not answer", cycle);
+    if (call().arg(L"not a number").arg(L"1").invoke(control, set_cursor_position) != DISP_E_EXCEPTION)
         fail("SetCursorPosition with a text raised no error", cycle);
-    VariantClear(&position[0]);
-    VariantClear(&position[1]);
 }
 
 void show_face(IDispatch* control, HWND parent, long cycle) {
@@ -105,7 +85,7 @@ DWORD WINAPI worker(void* parameter) {
     CoInitialize(nullptr);
     IClassFactory* factory = nullptr;
     IDispatch* own = nullptr;
-    if (SUCCEEDED(get(clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory))) &&
+    if (SUCCEEDED(get(zvtest::clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory))) &&
         SUCCEEDED(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&own)))) {
         light_use(own, task->cycle);
         own->Release();
@@ -119,16 +99,11 @@ DWORD WINAPI worker(void* parameter) {
 
 void heavy_use(IDispatch* control, HMODULE module, HWND parent, long cycle) {
     show_face(control, parent, cycle);
-    if (invoke(control, show_about, nullptr, 0) != S_OK) fail("ShowAbout failed", cycle);
+    if (call().invoke(control, show_about) != S_OK) fail("ShowAbout failed", cycle);
     {
         zvtest::procedure_hook shell(module, "ShellExecuteExW", reinterpret_cast<const void*>(&no_shell));
-        VARIANT address[2];
-        V_VT(&address[0]) = VT_ERROR;
-        V_ERROR(&address[0]) = DISP_E_PARAMNOTFOUND;
-        V_VT(&address[1]) = VT_BSTR;
-        V_BSTR(&address[1]) = SysAllocString(L"someone@example.org");
-        if (invoke(control, shell_email, address, 2) != S_OK) fail("ShellEmail failed", cycle);
-        VariantClear(&address[1]);
+        if (call().arg(L"someone@example.org").missing().invoke(control, shell_email) != S_OK)
+            fail("ShellEmail failed", cycle);
     }
     // A thread of its own (a plain system thread, as hosts make them) that raises an error and ends.
     worker_task task{module, cycle};
@@ -169,12 +144,10 @@ void CALLBACK release_in_report(HWND, UINT, UINT_PTR timer, DWORD) {
 // of the host's only reference to the control and frees unused libraries. Releases the control.
 void release_inside_the_report(IDispatch* control, HMODULE module, const std::wstring& path, long cycle) {
     inside = {control, module, &path};
-    VARIANT file;
-    V_VT(&file) = VT_BSTR;
-    V_BSTR(&file) = SysAllocString(L"C:\\no such folder\\capture.bmp");
+    call capture;
+    capture.arg(L"C:\\no such folder\\capture.bmp");
     const UINT_PTR timer = SetTimer(nullptr, 0, 20, &release_in_report);
-    const HRESULT hr = invoke(control, capture_desktop, &file, 1);
-    VariantClear(&file);
+    const HRESULT hr = capture.invoke(control, capture_desktop);
     if (!inside.fired) {
         KillTimer(nullptr, timer);
         control->Release();
@@ -199,7 +172,7 @@ loaded_control load_through_exports(const std::wstring& path) {
     const auto get = reinterpret_cast<get_class_object>(
         reinterpret_cast<void (*)()>(GetProcAddress(c.module, "DllGetClassObject")));
     IClassFactory* factory = nullptr;
-    if (get && SUCCEEDED(get(clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
+    if (get && SUCCEEDED(get(zvtest::clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
         factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&c.control));
         factory->Release();
     }
@@ -208,7 +181,8 @@ loaded_control load_through_exports(const std::wstring& path) {
 
 loaded_control load_through_com() {
     loaded_control c;
-    CoCreateInstance(clsid_zorvane, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&c.control));
+    CoCreateInstance(zvtest::clsid_zorvane, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                     reinterpret_cast<void**>(&c.control));
     return c;
 }
 

@@ -6,9 +6,11 @@
 // WinShutDown, WinRestart, MouseDisable and KeyboardDisable are left out (they act on the whole machine even where
 // the test hooks stop them). ShowAbout (a modal window) and the whole-screen captures (0.15 to 0.3 s each under
 // Wine's X server) run a twentieth as often.
+#include "support/dispatch_call.h"
 #include "support/neutralised.h"
 #include "support/ocx.h"
 #include "support/process_usage.h"
+#include "support/published.h"
 #include "support/surface.h"
 #include "support/window_closer.h"
 
@@ -22,8 +24,6 @@
 #include <vector>
 
 namespace {
-
-const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
 
 struct call {
     std::string label;
@@ -70,59 +70,18 @@ std::vector<call> calls_of(const std::wstring& scratch, HWND window) {
 
 // One call through Invoke with arguments as a VBScript host passes them (typed references, VARIANT references).
 HRESULT invoke(IDispatch* control, const call& c) {
-    std::vector<VARIANT> values(c.args.size());
-    std::vector<LONG> longs(c.args.size());
-    std::vector<SHORT> shorts(c.args.size());
-    std::vector<BSTR> texts(c.args.size(), nullptr);
-    std::vector<VARIANT> args(c.args.size());
-    for (size_t i = 0; i < c.args.size(); ++i) {
-        VARIANT& arg = args[c.args.size() - 1 - i];  // rgvarg runs backwards
-        VariantInit(&arg);
-        VariantInit(&values[i]);
-        const auto& [kind, value] = c.args[i];
+    zvtest::dispatch_call d;
+    for (const auto& [kind, value] : c.args) {
+        const LONG number = std::wcstol(value.c_str(), nullptr, 10);
         switch (kind) {
-        case 'L':
-            longs[i] = std::wcstol(value.c_str(), nullptr, 10);
-            V_VT(&arg) = VT_BYREF | VT_I4;
-            V_I4REF(&arg) = &longs[i];
-            break;
-        case 'I':
-            shorts[i] = static_cast<SHORT>(std::wcstol(value.c_str(), nullptr, 10));
-            V_VT(&arg) = VT_BYREF | VT_I2;
-            V_I2REF(&arg) = &shorts[i];
-            break;
-        case 'V':
-            V_VT(&values[i]) = VT_I4;
-            V_I4(&values[i]) = std::wcstol(value.c_str(), nullptr, 10);
-            V_VT(&arg) = VT_BYREF | VT_VARIANT;
-            V_VARIANTREF(&arg) = &values[i];
-            break;
-        case 'S':
-            texts[i] = SysAllocString(value.c_str());
-            V_VT(&arg) = VT_BYREF | VT_BSTR;
-            V_BSTRREF(&arg) = &texts[i];
-            break;
-        default:
-            texts[i] = SysAllocString(value.c_str());
-            V_VT(&arg) = VT_BSTR;
-            V_BSTR(&arg) = texts[i];
-            break;
+        case 'L': d.by_ref(zvtest::long_value(number)); break;
+        case 'I': d.by_ref(zvtest::short_value(static_cast<SHORT>(number))); break;
+        case 'V': d.by_variant_ref(zvtest::long_value(number)); break;
+        case 'S': d.by_ref(zvtest::text_value(value)); break;
+        default: d.arg(value); break;
         }
     }
-    DISPPARAMS params{args.empty() ? nullptr : args.data(), nullptr, static_cast<UINT>(args.size()), 0};
-    VARIANT result;
-    VariantInit(&result);
-    EXCEPINFO exception{};
-    UINT arg_error = 0;
-    const HRESULT hr =
-        control->Invoke(c.id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, &exception, &arg_error);
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
-    VariantClear(&result);
-    for (auto& t : texts) SysFreeString(t);
-    for (auto& v : values) VariantClear(&v);
-    return hr;
+    return d.invoke(control, c.id);
 }
 
 } // namespace
@@ -144,7 +103,7 @@ int main(int argc, char** argv) {
         zvtest::window_closer about_boxes(L"О контроле...");
         IUnknown* unknown = zvtest::new_control();
         IDispatch* control = nullptr;
-        unknown->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&control));
+        unknown->QueryInterface(zvtest::iid_zorvane, reinterpret_cast<void**>(&control));
         unknown->Release();
         const std::vector<call> calls = calls_of(scratch, window);
 

@@ -1,6 +1,8 @@
 // Controls on several threads at once: two apartments with their own controls, About boxes and subclassed
 // forms, a pointer passed between apartments, a thread without COM and one in the multithreaded apartment.
+#include "support/dispatch_call.h"
 #include "support/ocx.h"
+#include "support/published.h"
 #include "support/window_closer.h"
 
 #include <gtest/gtest.h>
@@ -20,9 +22,6 @@
 #include <vector>
 
 namespace {
-
-const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
-const CLSID clsid_zorvane = {0xbfef386b, 0xed41, 0x4b26, {0xb3, 0x02, 0xb4, 0xc3, 0x05, 0x4e, 0x25, 0xc5}};
 
 // Places in _Zorvane (entry 489 + place) and DISPIDs of the methods used here.
 enum place : int {
@@ -156,15 +155,10 @@ std::wstring by_vtable(IDispatch* dual, place p) {
 
 // The same method through IDispatch::Invoke: "hr:text".
 std::wstring by_invoke(IDispatch* dual, place p) {
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    VARIANT result;
-    VariantInit(&result);
-    const HRESULT hr = dual->Invoke(dispid_of(p), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result,
-                                    nullptr, nullptr);
-    const std::wstring text =
-        std::to_wstring(hr) + L":" + (V_VT(&result) == VT_BSTR ? text_of(V_BSTR(&result)) : L"(not a String)");
-    VariantClear(&result);
-    return text;
+    zvtest::dispatch_call call(zvtest::hand_result);
+    const HRESULT hr = call.invoke(dual, dispid_of(p));
+    return std::to_wstring(hr) + L":" +
+           (V_VT(&call.result) == VT_BSTR ? text_of(V_BSTR(&call.result)) : L"(not a String)");
 }
 
 HRESULT window_call(IDispatch* dual, place p, HWND window) {
@@ -195,22 +189,10 @@ std::wstring failing_call(IDispatch* dual) {
 
 // The same failure through Invoke: "hr:description" as EXCEPINFO carries it.
 std::wstring failing_invoke(IDispatch* dual) {
-    VARIANT args[2];
-    V_VT(&args[0]) = VT_BSTR;  // Y
-    V_BSTR(&args[0]) = SysAllocString(L"not a number");
-    V_VT(&args[1]) = VT_I4;  // X
-    V_I4(&args[1]) = 1;
-    DISPPARAMS params{args, nullptr, 2, 0};
-    EXCEPINFO exception{};
-    const HRESULT hr = dual->Invoke(dispid_of(set_cursor_position), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
-                                    &params, nullptr, &exception, nullptr);
-    VariantClear(&args[0]);
-    const std::wstring text = std::to_wstring(hr) + L":" + std::to_wstring(exception.scode) + L":" +
-                              text_of(exception.bstrDescription);
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
-    return text;
+    zvtest::dispatch_call call(zvtest::hand_exception);
+    const HRESULT hr = call.arg(1).arg(L"not a number").invoke(dual, dispid_of(set_cursor_position));
+    return std::to_wstring(hr) + L":" + std::to_wstring(call.exception.scode) + L":" +
+           text_of(call.exception.bstrDescription);
 }
 const std::wstring type_mismatch_raised = std::to_wstring(DISP_E_EXCEPTION) + L":" +
                                           std::to_wstring(static_cast<HRESULT>(0x800A000D)) + L":Type mismatch";
@@ -218,10 +200,10 @@ const std::wstring type_mismatch_raised = std::to_wstring(DISP_E_EXCEPTION) + L"
 // A new control through the library's class factory, as its dual interface.
 IDispatch* new_dual() {
     IClassFactory* factory = nullptr;
-    if (FAILED(zvtest::get_class_object(clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory))))
+    if (FAILED(zvtest::get_class_object(zvtest::clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory))))
         return nullptr;
     IDispatch* dual = nullptr;
-    factory->CreateInstance(nullptr, iid_zorvane, reinterpret_cast<void**>(&dual));
+    factory->CreateInstance(nullptr, zvtest::iid_zorvane, reinterpret_cast<void**>(&dual));
     factory->Release();
     return dual;
 }
@@ -368,8 +350,7 @@ HRESULT about_by_vtable(IDispatch* dual) {
     return reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(IDispatch*)>(entry(dual, show_about))(dual);
 }
 HRESULT about_by_invoke(IDispatch* dual) {
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    return dual->Invoke(dispid_of(show_about), IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
+    return zvtest::dispatch_call(zvtest::hand_nothing).invoke(dual, dispid_of(show_about));
 }
 
 // Passing a control between apartments needs the type library registered for the machine (its interfaces are
@@ -569,7 +550,7 @@ TEST_F(threads, a_control_called_from_another_apartment) {
         m.dual = new_dual();
         if (!m.dual) return m;
         m.thread = GetCurrentThreadId();
-        m.marshalled[0] = CoMarshalInterThreadInterfaceInStream(iid_zorvane, m.dual, &m.as_dual);
+        m.marshalled[0] = CoMarshalInterThreadInterfaceInStream(zvtest::iid_zorvane, m.dual, &m.as_dual);
         m.marshalled[1] = CoMarshalInterThreadInterfaceInStream(IID_IDispatch, m.dual, &m.as_dispatch);
         return m;
     });
@@ -589,7 +570,8 @@ TEST_F(threads, a_control_called_from_another_apartment) {
         called c;
         IDispatch* dual = nullptr;
         IDispatch* dispatch = nullptr;
-        c.unmarshalled[0] = CoGetInterfaceAndReleaseStream(m.as_dual, iid_zorvane, reinterpret_cast<void**>(&dual));
+        c.unmarshalled[0] =
+            CoGetInterfaceAndReleaseStream(m.as_dual, zvtest::iid_zorvane, reinterpret_cast<void**>(&dual));
         c.unmarshalled[1] =
             CoGetInterfaceAndReleaseStream(m.as_dispatch, IID_IDispatch, reinterpret_cast<void**>(&dispatch));
         if (!dual || !dispatch) return c;
@@ -667,7 +649,7 @@ TEST(threads_last, a_control_made_for_the_multithreaded_apartment_by_the_system)
     const created c = a.run([] {
         created c;
         IDispatch* dual = nullptr;
-        c.hr = CoCreateInstance(clsid_zorvane, nullptr, CLSCTX_INPROC_SERVER, iid_zorvane,
+        c.hr = CoCreateInstance(zvtest::clsid_zorvane, nullptr, CLSCTX_INPROC_SERVER, zvtest::iid_zorvane,
                                 reinterpret_cast<void**>(&dual));
         if (!dual) return c;
         c.invoke = by_invoke(dual, windows_major_version);

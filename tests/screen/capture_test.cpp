@@ -2,6 +2,7 @@
 #include "support/iat_hook.h"
 #include "support/message_box.h"
 #include "support/control_fixture.h"
+#include "support/dispatch_call.h"
 #include "support/ocx.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +18,6 @@
 
 namespace {
 
-const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
 constexpr int capture_hwnd = 5, capture_desktop = 6;
 constexpr COLORREF red = RGB(255, 0, 0), blue = RGB(0, 0, 255), green = RGB(0, 255, 0);
 
@@ -174,20 +174,18 @@ struct capture : zvtest::control_fixture {
     // CaptureHwnd through its table entry; the caller owns the picture.
     IPictureDisp* hwnd(LONG window, const wchar_t* file = nullptr) {
         using method = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, LONG*, BSTR, IPictureDisp**);
-        BSTR name = file ? SysAllocString(file) : nullptr;
+        const zvtest::bstr name(file);
         IPictureDisp* picture = nullptr;
         const LONG before = window;
-        EXPECT_EQ(S_OK, reinterpret_cast<method>(entry(capture_hwnd))(dual, &window, name, &picture));
+        EXPECT_EQ(S_OK, reinterpret_cast<method>(entry(capture_hwnd))(dual, &window, name.get(), &picture));
         EXPECT_EQ(before, window);
-        SysFreeString(name);
         return picture;
     }
     IPictureDisp* desktop(const wchar_t* file = nullptr) {
         using method = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR, IPictureDisp**);
-        BSTR name = file ? SysAllocString(file) : nullptr;
+        const zvtest::bstr name(file);
         IPictureDisp* picture = nullptr;
-        EXPECT_EQ(S_OK, reinterpret_cast<method>(entry(capture_desktop))(dual, name, &picture));
-        SysFreeString(name);
+        EXPECT_EQ(S_OK, reinterpret_cast<method>(entry(capture_desktop))(dual, name.get(), &picture));
         return picture;
     }
     void* entry(int which) { return (*reinterpret_cast<void***>(dual))[489 + which]; }
@@ -464,17 +462,11 @@ TEST_F(capture, the_desktop_at_screen_size) {
     DeleteFileW(file.c_str());
 
     // Late-bound, the file name omitted: a picture as VT_DISPATCH and no file.
-    DISPID id = 0;
-    LPOLESTR name = const_cast<LPOLESTR>(L"CaptureDesktop");
-    ASSERT_EQ(S_OK, dual->GetIDsOfNames(IID_NULL, &name, 1, 0, &id));
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    VARIANT result;
-    VariantInit(&result);
-    ASSERT_EQ(S_OK, dual->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr));
-    ASSERT_EQ(VT_DISPATCH, V_VT(&result));
+    zvtest::dispatch_call call(zvtest::hand_result);
+    ASSERT_EQ(S_OK, call.invoke(dual, L"CaptureDesktop"));
+    ASSERT_EQ(VT_DISPATCH, V_VT(&call.result));
     EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN),
-              read_picture(reinterpret_cast<IPictureDisp*>(V_DISPATCH(&result))).width);
-    VariantClear(&result);
+              read_picture(reinterpret_cast<IPictureDisp*>(V_DISPATCH(&call.result))).width);
 }
 
 } // namespace

@@ -72,9 +72,12 @@ has() { # <name> <text>: a line added since before
   fi
 }
 
-clsid='{BFEF386B-ED41-4B26-B302-B4C3054E25C5}'
-libid='{12847F97-5E0C-4024-AA7C-E7855C072FC0}'
-iid='{8003362E-8DF0-4FC8-B2BB-2FB0202A52A3}'
+# The identifiers as the tests pin them.
+published() { sed -n "s/^inline constexpr wchar_t $1\[\] = L\"\(.*\)\";\$/\1/p" "$here/../support/published.h"; }
+clsid=$(published clsid_zorvane_text) libid=$(published libid_zorvane_text) iid=$(published iid_zorvane_text)
+prog_id=$(published prog_id)
+[ -n "$clsid" ] && [ -n "$libid" ] && [ -n "$iid" ] && [ -n "$prog_id" ] ||
+  { echo "FAIL no identifiers in published.h"; exit 1; }
 
 snapshot before
 grep -qiF "$clsid" "$dir/before.reg" && fail "the fresh prefix already knows the class"
@@ -82,7 +85,7 @@ grep -qiF "$clsid" "$dir/before.reg" && fail "the fresh prefix already knows the
 regsvr32 "regsvr32 /s" 0 /s
 snapshot registered
 has registered "[$own\\CLSID\\$clsid\\InprocServer32]"
-has registered "[$machine\\ZorvaneLib.Zorvane\\CLSID]"
+has registered "[$machine\\$prog_id\\CLSID]"
 has registered "[$own\\TypeLib\\$libid\\1.0]"
 has registered "[$own\\Interface\\$iid]"
 if [ -n "$other" ] && grep -qiF "[$other\\CLSID\\$clsid" "$dir/registered.reg"; then
@@ -109,7 +112,7 @@ same_as_before "unregistered for the user without registering" never_user
 regsvr32 "regsvr32 /n /i:user" 0 /s /n /i:user
 snapshot per_user
 has per_user "[$user\\CLSID\\$clsid\\InprocServer32]"
-has per_user "[$user\\ZorvaneLib.Zorvane\\CLSID]"
+has per_user "[$user\\$prog_id\\CLSID]"
 grep -qiF "[$own\\CLSID\\$clsid" "$dir/per_user.reg" && fail "the per-user registration wrote into the machine's classes"
 regsvr32 "regsvr32 /u /n /i:user" 0 /u /s /n /i:user
 snapshot per_user_removed

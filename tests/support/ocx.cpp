@@ -1,5 +1,6 @@
 // Loading the built OCX and reaching its four exports.
 #include "support/ocx.h"
+#include "support/published.h"
 
 #include <cstdlib>
 #include <stdexcept>
@@ -48,9 +49,8 @@ HRESULT register_server() { return export_of<HRESULT(STDAPICALLTYPE*)()>("DllReg
 HRESULT unregister_server() { return export_of<HRESULT(STDAPICALLTYPE*)()>("DllUnregisterServer")(); }
 
 IUnknown* new_control() {
-    static const CLSID clsid = {0xbfef386b, 0xed41, 0x4b26, {0xb3, 0x02, 0xb4, 0xc3, 0x05, 0x4e, 0x25, 0xc5}};
     IClassFactory* factory = nullptr;
-    if (FAILED(get_class_object(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory))))
+    if (FAILED(get_class_object(clsid_zorvane, IID_IClassFactory, reinterpret_cast<void**>(&factory))))
         throw std::runtime_error("no class factory");
     IUnknown* object = nullptr;
     HRESULT hr = factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object));

@@ -27,11 +27,4 @@ IUnknown* new_control();
 // The description IErrorInfo holds for the calling thread ("" when none), taken off the thread.
 std::wstring take_error_description();
 
-// Owner of a BSTR a method returned.
-struct bstr_result {
-    BSTR value = nullptr;
-    ~bstr_result() { SysFreeString(value); }
-    std::wstring text() const { return value ? std::wstring(value, SysStringLen(value)) : L"(null)"; }
-};
-
 } // namespace zvtest

@@ -1,8 +1,10 @@
 // The read-only queries of the control, fed exact system answers through the OCX's own imports,
 // and checked against the real answers of the throwaway prefix.
+#include "support/dispatch_call.h"
 #include "support/iat_hook.h"
 #include "support/control_fixture.h"
 #include "support/ocx.h"
+#include "support/published.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +13,6 @@
 #include <string>
 
 namespace {
-
-const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
 
 // Places of the queries among the 58 methods of _Zorvane.
 enum place : int {
@@ -31,20 +31,19 @@ struct queries : zvtest::control_fixture {
     // A method without arguments, through its table entry.
     std::wstring ask(int which) {
         using method = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR*);
-        zvtest::bstr_result out;
-        EXPECT_EQ(S_OK, reinterpret_cast<method>(entry(which))(dual, &out.value));
+        zvtest::bstr out;
+        EXPECT_EQ(S_OK, reinterpret_cast<method>(entry(which))(dual, out.address()));
         return out.text();
     }
     // A drive method; `path` must come back unchanged.
     std::wstring ask_drive(int which, const std::wstring& path) {
         using method = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR*, BSTR*);
-        BSTR argument = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
-        const BSTR passed = argument;
-        zvtest::bstr_result out;
-        EXPECT_EQ(S_OK, reinterpret_cast<method>(entry(which))(dual, &argument, &out.value));
-        EXPECT_EQ(passed, argument);
-        EXPECT_EQ(path, std::wstring(argument, SysStringLen(argument)));
-        SysFreeString(argument);
+        zvtest::bstr argument(path);
+        const BSTR passed = argument.get();
+        zvtest::bstr out;
+        EXPECT_EQ(S_OK, reinterpret_cast<method>(entry(which))(dual, argument.address(), out.address()));
+        EXPECT_EQ(passed, argument.get());
+        EXPECT_EQ(path, argument.text());
         return out.text();
     }
     void* entry(int which) { return (*reinterpret_cast<void***>(dual))[489 + which]; }
@@ -261,9 +260,9 @@ TEST_F(memory_texts, each_method_reads_its_own_figure_afresh) {
     // A refused reading is the system's failure, raised as such: never a figure of zero, stale or random.
     memory.fails = true;
     using method = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR*);
-    zvtest::bstr_result out;
-    EXPECT_EQ(static_cast<HRESULT>(0x800A0007), reinterpret_cast<method>(entry(free_memory))(dual, &out.value));
-    EXPECT_EQ(nullptr, out.value);
+    zvtest::bstr out;
+    EXPECT_EQ(static_cast<HRESULT>(0x800A0007), reinterpret_cast<method>(entry(free_memory))(dual, out.address()));
+    EXPECT_EQ(nullptr, out.get());
     EXPECT_EQ(L"Out of memory", zvtest::take_error_description());
 }
 
@@ -371,15 +370,13 @@ TEST_F(volumes, one_query_sets_all_three_and_failure_keeps_the_known_texts) {
 TEST(volumes_real, the_prefix_drive) {
     IUnknown* object = zvtest::new_control();
     IDispatch* dual = nullptr;
-    ASSERT_EQ(S_OK, object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&dual)));
+    ASSERT_EQ(S_OK, object->QueryInterface(zvtest::iid_zorvane, reinterpret_cast<void**>(&dual)));
     object->Release();
     using method = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR*, BSTR*);
     auto call = [&](int which, const wchar_t* path) {
-        BSTR argument = SysAllocString(path);
-        zvtest::bstr_result out;
-        EXPECT_EQ(S_OK, reinterpret_cast<method>((*reinterpret_cast<void***>(dual))[489 + which])(dual, &argument,
-                                                                                                  &out.value));
-        SysFreeString(argument);
+        zvtest::bstr argument(path), out;
+        EXPECT_EQ(S_OK, reinterpret_cast<method>((*reinterpret_cast<void***>(dual))[489 + which])(
+                            dual, argument.address(), out.address()));
         return out.text();
     };
     wchar_t label[MAX_PATH + 1], file_system[MAX_PATH + 1];

@@ -1,6 +1,8 @@
 // The five version methods, fed exact records through the OCX's own imports.
+#include "support/dispatch_call.h"
 #include "support/iat_hook.h"
 #include "support/ocx.h"
+#include "support/published.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +11,6 @@
 #include <string>
 
 namespace {
-
-const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
 
 // What the hooked system answers.
 struct fake_system {
@@ -69,7 +69,7 @@ struct windows_version : ::testing::Test {
     void renew() {
         if (dual) dual->Release();
         IUnknown* object = zvtest::new_control();
-        object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&dual));
+        object->QueryInterface(zvtest::iid_zorvane, reinterpret_cast<void**>(&dual));
         object->Release();
     }
 
@@ -77,8 +77,8 @@ struct windows_version : ::testing::Test {
     std::wstring ask(int which) {
         using method = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR*);
         auto* table = *reinterpret_cast<void***>(dual);
-        zvtest::bstr_result out;
-        const HRESULT hr = reinterpret_cast<method>(table[489 + 30 + which])(dual, &out.value);
+        zvtest::bstr out;
+        const HRESULT hr = reinterpret_cast<method>(table[489 + 30 + which])(dual, out.address());
         EXPECT_EQ(S_OK, hr);
         return out.text();
     }
@@ -192,13 +192,13 @@ TEST(windows_version_real, matches_what_the_system_reports) {
 
     IUnknown* object = zvtest::new_control();
     IDispatch* dual = nullptr;
-    ASSERT_EQ(S_OK, object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&dual)));
+    ASSERT_EQ(S_OK, object->QueryInterface(zvtest::iid_zorvane, reinterpret_cast<void**>(&dual)));
     object->Release();
     auto* table = *reinterpret_cast<void***>(dual);
     using method = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, BSTR*);
     auto text = [&](int which) {
-        zvtest::bstr_result out;
-        EXPECT_EQ(S_OK, reinterpret_cast<method>(table[489 + 30 + which])(dual, &out.value));
+        zvtest::bstr out;
+        EXPECT_EQ(S_OK, reinterpret_cast<method>(table[489 + 30 + which])(dual, out.address()));
         return out.text();
     };
     EXPECT_EQ(L"Windows NT(XP)", text(0));

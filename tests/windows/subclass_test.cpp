@@ -1,6 +1,8 @@
 // Focus hiding and minimum size on windows of the test's own classes: both at once, a later subclass, ANSI
 // windows, calls as scripts make them, and a real drag of a form's border.
+#include "support/dispatch_call.h"
 #include "support/ocx.h"
+#include "support/published.h"
 #include "support/window_messages.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +14,6 @@
 
 namespace {
 
-const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
 enum place : int { hide_focus = 46, show_focus = 47, stop_resize = 50 };
 enum dispid : DISPID { id_hide_focus = 0x6003002F, id_show_focus = 0x60030030, id_stop_resize = 0x60030033 };
 
@@ -112,7 +113,7 @@ struct subclassing : ::testing::Test {
     }
     void open_control() {
         IUnknown* object = zvtest::new_control();
-        ASSERT_EQ(S_OK, object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&dual)));
+        ASSERT_EQ(S_OK, object->QueryInterface(zvtest::iid_zorvane, reinterpret_cast<void**>(&dual)));
         object->Release();
     }
     HWND form(bool ansi = false, int x = 100, int y = 100, int width = 400, int height = 300) {
@@ -145,24 +146,10 @@ struct subclassing : ::testing::Test {
 
     // IDispatch::Invoke with every argument a variable, as VBScript passes them (VT_BYREF | VT_VARIANT).
     HRESULT invoke(DISPID id, std::initializer_list<VARIANT*> variables) {
-        VARIANT args[3];
-        UINT count = 0;
-        for (VARIANT* v : variables) {
-            VARIANT& arg = args[variables.size() - 1 - count++];  // the last argument comes first
-            V_VT(&arg) = VT_BYREF | VT_VARIANT;
-            V_VARIANTREF(&arg) = v;
-        }
-        DISPPARAMS params{args, nullptr, count, 0};
-        VARIANT result;
-        VariantInit(&result);
-        EXCEPINFO exception{};
-        UINT arg_error = 0;
-        const HRESULT hr = dual->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
-                                        &exception, &arg_error);
-        SysFreeString(exception.bstrSource);
-        SysFreeString(exception.bstrDescription);
-        SysFreeString(exception.bstrHelpFile);
-        EXPECT_EQ(VT_EMPTY, V_VT(&result));
+        zvtest::dispatch_call call;
+        for (VARIANT* v : variables) call.ref(v);
+        const HRESULT hr = call.invoke(dual, id);
+        EXPECT_EQ(VT_EMPTY, V_VT(&call.result));
         return hr;
     }
 

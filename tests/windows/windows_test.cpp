@@ -1,5 +1,7 @@
 // HideFocus, ShowFocus, StopResizeForm, HideDesktop and ShowDesktop on real windows under the test display.
+#include "support/dispatch_call.h"
 #include "support/ocx.h"
+#include "support/published.h"
 #include "support/window_messages.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +10,6 @@
 
 namespace {
 
-const IID iid_zorvane = {0x8003362e, 0x8df0, 0x4fc8, {0xb2, 0xbb, 0x2f, 0xb0, 0x20, 0x2a, 0x52, 0xa3}};
 enum place : int { hide_focus = 46, show_focus = 47, show_desktop = 48, hide_desktop = 49, stop_resize = 50 };
 
 using zvtest::id_of;
@@ -35,7 +36,7 @@ struct focus_spy {
 struct windows : ::testing::Test {
     void SetUp() override {
         IUnknown* object = zvtest::new_control();
-        ASSERT_EQ(S_OK, object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&dual)));
+        ASSERT_EQ(S_OK, object->QueryInterface(zvtest::iid_zorvane, reinterpret_cast<void**>(&dual)));
         object->Release();
         form = CreateWindowExW(0, L"STATIC", L"form", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 400, 300, nullptr,
                                nullptr, nullptr, nullptr);
@@ -133,7 +134,7 @@ TEST_F(windows, subclassed_windows_keep_the_library_loaded) {
     DestroyWindow(button);  // the subclass goes with the window
     EXPECT_EQ(S_OK, zvtest::can_unload_now());
     IUnknown* object = zvtest::new_control();
-    object->QueryInterface(iid_zorvane, reinterpret_cast<void**>(&dual));
+    object->QueryInterface(zvtest::iid_zorvane, reinterpret_cast<void**>(&dual));
     object->Release();
 }
 
@@ -141,12 +142,6 @@ VARIANT number(double d) {
     VARIANT v;
     V_VT(&v) = VT_R8;
     V_R8(&v) = d;
-    return v;
-}
-VARIANT text(const wchar_t* t) {
-    VARIANT v;
-    V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = SysAllocString(t);
     return v;
 }
 
@@ -165,7 +160,7 @@ TEST_F(windows, minimum_size_per_form) {
     HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 300, 300, nullptr,
                                  nullptr, nullptr, nullptr);
     EXPECT_EQ(S_OK, resize(form, number(300), 200));
-    EXPECT_EQ(S_OK, resize(other, text(L"150"), 120));
+    EXPECT_EQ(S_OK, resize(other, zvtest::text_value(L"150"), 120));
     POINT m = min_track(form);
     EXPECT_EQ(300, m.x);
     EXPECT_EQ(200, m.y);
@@ -192,7 +187,7 @@ TEST_F(windows, minimum_size_per_form) {
     EXPECT_EQ(S_OK, resize(form, empty, 50));
     EXPECT_EQ(0, min_track(form).x);
     EXPECT_EQ(S_OK, resize(form, number(320), 210));
-    EXPECT_EQ(S_OK, resize(form, text(L"abc"), 99));  // does not convert: nothing changes
+    EXPECT_EQ(S_OK, resize(form, zvtest::text_value(L"abc"), 99));  // does not convert: nothing changes
     EXPECT_EQ(S_OK, resize(form, number(1e12), 99));
     m = min_track(form);
     EXPECT_EQ(320, m.x);
