@@ -10,13 +10,8 @@
 namespace zorvane {
 namespace {
 
-// The pointer a row hands out: the dual interface, an interface of the object, or one of its OLE part.
+// The dual interface, the object's identity.
 void* dual(control& c) noexcept { return c.identity(); }
-
-template <typename Interface>
-void* of_ole(ole_object& ole) noexcept {
-    return static_cast<Interface*>(&ole);
-}
 
 } // namespace
 
@@ -29,20 +24,19 @@ std::span<const interface_entry<control>> control::interface_table() noexcept {
         {&IID_ISupportErrorInfo, &as<control, ISupportErrorInfo>},
         {&IID_IProvideClassInfo, &as<control, IProvideClassInfo2>},
         {&IID_IProvideClassInfo2, &as<control, IProvideClassInfo2>},
-        {&IID_IOleObject, [](control& c) noexcept { return of_ole<IOleObject>(c.ole_); }},
-        {&IID_IOleWindow, [](control& c) noexcept { return of_ole<IOleInPlaceObject>(c.ole_); }},
-        {&IID_IOleInPlaceObject, [](control& c) noexcept { return of_ole<IOleInPlaceObject>(c.ole_); }},
-        {&IID_IOleInPlaceActiveObject, [](control& c) noexcept { return of_ole<IOleInPlaceActiveObject>(c.ole_); }},
-        {&IID_IOleControl, [](control& c) noexcept { return of_ole<IOleControl>(c.ole_); }},
-        {&IID_IViewObject, [](control& c) noexcept { return of_ole<IViewObject2>(c.ole_); }},
-        {&IID_IViewObject2, [](control& c) noexcept { return of_ole<IViewObject2>(c.ole_); }},
-        {&IID_IPersist, [](control& c) noexcept { return of_ole<IPersistStreamInit>(c.ole_); }},
-        {&IID_IPersistStreamInit, [](control& c) noexcept { return of_ole<IPersistStreamInit>(c.ole_); }},
-        {&IID_IPersistPropertyBag, [](control& c) noexcept { return of_ole<IPersistPropertyBag>(c.ole_); }},
-        {&IID_IPersistStorage, [](control& c) noexcept { return of_ole<IPersistStorage>(c.ole_); }},
-        {&IID_IQuickActivate, [](control& c) noexcept { return of_ole<IQuickActivate>(c.ole_); }},
-        {&IID_IConnectionPointContainer,
-         [](control& c) noexcept { return of_ole<IConnectionPointContainer>(c.ole_); }},
+        {&IID_IOleObject, &ole_as<IOleObject>},
+        {&IID_IOleWindow, &ole_as<IOleInPlaceObject>},
+        {&IID_IOleInPlaceObject, &ole_as<IOleInPlaceObject>},
+        {&IID_IOleInPlaceActiveObject, &ole_as<IOleInPlaceActiveObject>},
+        {&IID_IOleControl, &ole_as<IOleControl>},
+        {&IID_IViewObject, &ole_as<IViewObject2>},
+        {&IID_IViewObject2, &ole_as<IViewObject2>},
+        {&IID_IPersist, &ole_as<IPersistStreamInit>},
+        {&IID_IPersistStreamInit, &ole_as<IPersistStreamInit>},
+        {&IID_IPersistPropertyBag, &ole_as<IPersistPropertyBag>},
+        {&IID_IPersistStorage, &ole_as<IPersistStorage>},
+        {&IID_IQuickActivate, &ole_as<IQuickActivate>},
+        {&IID_IConnectionPointContainer, &ole_as<IConnectionPointContainer>},
     };
     return table;
 }

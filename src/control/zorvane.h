@@ -104,6 +104,12 @@ private:
     control() noexcept;
     ~control();
 
+    // A row of the interface table for an interface of the OLE part.
+    template <typename Interface>
+    static void* ole_as(control& c) noexcept {
+        return static_cast<Interface*>(&c.ole_);
+    }
+
     // Fills OSInfo from the system (version_methods.cpp).
     const OSVERSIONINFOW& refresh_version();
     // A fresh reading through objMemory, created by the first memory method (sysinfo_methods.cpp).
