@@ -1,7 +1,8 @@
 // Early-bound C++: the control's methods called straight through its table of functions, declared by
 // the header the build generates (build/<preset>/generated/ZorvaneLib.h).
 //
-//   x86_64-w64-mingw32-g++ -municode early_bound.cpp -I build/x86_64/generated -lole32 -loleaut32 -luuid
+//   x86_64-w64-mingw32-g++ -municode -static early_bound.cpp -I build/x86_64/generated -lole32 -loleaut32 -luuid
+//   (-static: the program then needs none of the compiler's DLLs beside it)
 //   cl /EHsc early_bound.cpp /I build\generated ole32.lib oleaut32.lib
 #include <windows.h>
 

@@ -3,6 +3,8 @@ using System;
 
 static class Demo
 {
+    // The control lives in a single-threaded apartment, as every ActiveX control does.
+    [STAThread]
     static void Main()
     {
         dynamic z = Activator.CreateInstance(Type.GetTypeFromProgID("ZorvaneLib.Zorvane"));

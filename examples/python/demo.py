@@ -1,4 +1,8 @@
-"""Python on Windows: the control through pywin32 (pip install pywin32); comtypes works the same way."""
+"""Python on Windows: the control through pywin32 (pip install pywin32), late-bound by name.
+
+Run a Python of the bitness of the OCX that is registered: a 64-bit Python finds only the 64-bit OCX's
+registration (HKCR seen from a 64-bit process), a 32-bit Python only the 32-bit one.
+"""
 import win32com.client
 
 z = win32com.client.Dispatch("ZorvaneLib.Zorvane")

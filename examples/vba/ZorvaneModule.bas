@@ -5,6 +5,16 @@ Attribute VB_Name = "ZorvaneModule"
 ' toolbox onto the form; it shows its face at design time and nothing at run time.
 Option Explicit
 
+' A UserForm's window: VBA gives UserForms no hWnd property, so it is found by its class ("ThunderDFrame") and
+' caption. In 64-bit Office (VBA7) window handles are LongPtr and the declaration must be PtrSafe.
+#If VBA7 Then
+Private Declare PtrSafe Function FindWindow Lib "user32" Alias "FindWindowA" _
+    (ByVal lpClassName As String, ByVal lpWindowName As String) As LongPtr
+#Else
+Private Declare Function FindWindow Lib "user32" Alias "FindWindowA" _
+    (ByVal lpClassName As String, ByVal lpWindowName As String) As Long
+#End If
+
 Public Sub ShowWhatZorvaneKnows()
     Dim z As Object
     Set z = CreateObject("ZorvaneLib.Zorvane")
@@ -17,9 +27,15 @@ Public Sub ShowWhatZorvaneKnows()
     Debug.Print "Folders:  "; z.GetWindowsDir; " "; z.GetSystemDir; " "; z.GetTempDir
 End Sub
 
-Public Sub KeepFormAtLeast(ByVal frm As Object, ByVal hwnd As Long)
-    Dim z As Object, w As Variant, h As Integer
+' Call from the UserForm, e.g. in UserForm_Activate: KeepFormAtLeast Me
+Public Sub KeepFormAtLeast(ByVal frm As Object)
+    Dim z As Object, w As Variant, h As Integer, form As Long
     Set z = CreateObject("ZorvaneLib.Zorvane")
+    ' Window handles fit in 32 bits on 64-bit Windows too (the system keeps them so for 32-bit programs), so the
+    ' LongPtr converts to the Long the method's parameter is. Late-bound (As Object) a LongPtr variable could be
+    ' passed as it is; with a reference to the type library (Dim z As ZorvaneLib.Zorvane) the ByRef Long parameter
+    ' takes only a Long variable, as here.
+    form = CLng(FindWindow("ThunderDFrame", frm.Caption))
     w = 400: h = 300
-    z.StopResizeForm hwnd, w, h
+    z.StopResizeForm form, w, h
 End Sub

@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <new>
 
-#if defined(__GLIBCXX__)
+#if !defined(__GLIBCXX__)
+#error "built only with the GNU runtime (src/CMakeLists.txt)"
+#endif
 
 namespace std {
 
@@ -30,5 +32,3 @@ namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
 
 } // namespace __gnu_cxx
-
-#endif

@@ -16,7 +16,9 @@
 #include <cstddef>  // defines __GLIBCXX__ with the GNU runtime
 #include <cstdint>
 
-#if defined(__GLIBCXX__)
+#if !defined(__GLIBCXX__) || !defined(ZV_OWN_RUNTIME_STATE)
+#error "built only into the DLL, with the GNU runtime (src/CMakeLists.txt)"
+#endif
 
 namespace {
 
@@ -135,13 +137,3 @@ void library_unloaded() noexcept {
 }
 
 } // namespace zorvane::runtime_state
-
-#else  // other runtimes keep their per-thread records themselves
-
-namespace zorvane::runtime_state {
-bool library_loaded() noexcept { return true; }
-void thread_ended() noexcept {}
-void library_unloaded() noexcept {}
-} // namespace zorvane::runtime_state
-
-#endif

@@ -4,6 +4,7 @@
 #include "support/iat_hook.h"
 #include "support/ocx.h"
 #include "support/published.h"
+#include "support/window_messages.h"
 
 #include <gtest/gtest.h>
 
@@ -330,7 +331,8 @@ TEST_F(about, layout_texts_fonts_and_colours) {
 
     wchar_t folder[MAX_PATH] = {};
     if (GetEnvironmentVariableW(L"ZV_SCREENSHOT_DIR", folder, MAX_PATH)) {
-        // scripts/screenshots.sh: the box through the library's own capture.
+        // scripts/screenshots.sh: the box through the library's own capture, once the screen shows it.
+        ASSERT_TRUE(zvtest::wait_painted_on_screen(box.form));
         IDispatch* dual = control_of(zvtest::ocx());
         ASSERT_NE(nullptr, dual);
         {

@@ -3,6 +3,7 @@
 #include "support/dispatch_call.h"
 #include "support/ocx.h"
 #include "support/published.h"
+#include "support/window_messages.h"
 
 #include <gtest/gtest.h>
 
@@ -226,8 +227,7 @@ TEST_F(container, in_place_window_at_design_time_only) {
     // scripts/screenshots.sh asks for a picture of the design-time face for the documentation.
     wchar_t folder[MAX_PATH] = {};
     if (GetEnvironmentVariableW(L"ZV_SCREENSHOT_DIR", folder, MAX_PATH)) {
-        UpdateWindow(face);
-        Sleep(200);
+        ASSERT_TRUE(zvtest::wait_painted_on_screen(face));
         IDispatch* dispatch = query<IDispatch>(control, IID_IDispatch);
         {
             zvtest::dispatch_call capture(zvtest::hand_result);  // CaptureHwnd(window, file)
