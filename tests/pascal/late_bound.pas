@@ -1,5 +1,4 @@
-{ The control called late-bound from Free Pascal as Delphi code calls it: literals, string and variant variables
-  by reference, optional arguments left out and named, and failures as ComObj's exceptions. }
+{ The control called late-bound from Free Pascal, as Delphi code calls it. }
 program late_bound;
 
 {$mode delphi}{$H+}
@@ -11,8 +10,9 @@ uses
 const
   TypeMismatch = HRESULT($800A000D);
 
-{ The calls, in a routine of their own: the compiler's temporaries (the IDispatch that CreateOleObject returns, say)
-  are released when it returns. }
+{ Literals, string and variant variables by reference, optional arguments left out and named, failures as
+  ComObj's exceptions. In a routine of their own: the compiler's temporaries (the IDispatch that CreateOleObject
+  returns, say) are released when it returns. }
 procedure CallTheControl;
 var
   Z, Picture, Drive: OleVariant;

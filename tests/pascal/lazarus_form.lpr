@@ -1,6 +1,4 @@
-{ The control on a Lazarus form in LazActiveX's TActiveXContainer: created, sited, in-place activated, called
-  late-bound through the container, deactivated and freed, at run time (invisible) and while the form is designed
-  (its face painted in its own window). The program ends by itself. }
+{ The control on a Lazarus form in LazActiveX's TActiveXContainer, at run time and while it is designed. }
 program lazarus_form;
 
 {$mode delphi}{$H+}
@@ -23,7 +21,7 @@ begin
   SetDesigning(True, False);
 end;
 
-{ Frees the libraries no longer in use at once (CoFreeUnusedLibraries waits several minutes for some). }
+{ ole32's CoFreeUnusedLibrariesEx, which the ActiveX unit does not declare. }
 procedure CoFreeUnusedLibrariesEx(UnloadDelay, Reserved: DWORD); stdcall; external 'ole32.dll';
 
 const
@@ -169,6 +167,8 @@ end;
 var
   Form: TForm;
 
+{ The control created, sited, in-place activated, called late-bound through the container, deactivated and freed:
+  at run time it stays invisible, while designed its face paints its picture. The program ends by itself. }
 begin
   Application.Initialize;
   Form := TForm.CreateNew(nil);

@@ -1,5 +1,4 @@
-{ Checks shared by the Pascal test programs: each prints "ok ..." or "FAIL ...", and the program's exit code
-  counts the failures. }
+{ Checks shared by the Pascal test programs: "ok ..." or "FAIL ..." lines, and an exit code counting failures. }
 unit zv_checks;
 
 {$mode delphi}{$H+}
