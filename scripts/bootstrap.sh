@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs the cross toolchain, Wine, the packaging and signing tools and test tools on a fresh Debian machine
-# (idempotent).
+# Installs the cross toolchain, Wine, the packaging and signing tools, test tools and Free Pascal with the
+# Free Pascal and Lazarus sources (the Pascal test programs) on a fresh Debian machine (idempotent).
 set -euo pipefail
 
 packages=(
   cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev
   wine wine32:i386 wine64 xvfb xauth googletest fonts-wine imagemagick wixl msitools osslsigncode openssl
+  fp-compiler-3.2.2 fp-utils-3.2.2 fp-units-base-3.2.2 fpc-source-3.2.2 lazarus-src-2.2
 )
 
 missing() {
