@@ -6,21 +6,7 @@ program early_bound;
 {$mode objfpc}{$H+}
 
 uses
-  Windows, SysUtils, ActiveX, ComObj, ZorvaneLib_TLB;
-
-var
-  Failures: Integer = 0;
-
-procedure Expect(Ok: Boolean; const What: string);
-begin
-  if Ok then
-    WriteLn('ok   ', What)
-  else
-  begin
-    WriteLn('FAIL ', What);
-    Inc(Failures);
-  end;
-end;
+  Windows, SysUtils, ActiveX, ComObj, ZorvaneLib_TLB, zv_checks;
 
 // The description the control left with its failure.
 function ErrorText: WideString;
@@ -33,6 +19,8 @@ begin
     Result := Text;
 end;
 
+// The calls, in a routine of their own: the main block's temporaries would hold the control until the end.
+procedure Calls;
 var
   Z: _Zorvane;
   Late: _ZorvaneDisp;
@@ -41,48 +29,49 @@ var
   Picture: IDispatch;
   Hr: HResult;
 begin
-  if Failed(CoInitialize(nil)) then
-    Halt(2);
   try
     Z := CoZorvane.Create;
-    Expect(Z.Reserved7 = E_NOTIMPL, 'the first unused entry answers E_NOTIMPL');
-    Expect(Z.Reserved488 = E_NOTIMPL, 'the last unused entry answers E_NOTIMPL');
+    Check(Z.Reserved7 = E_NOTIMPL, 'the first unused entry answers E_NOTIMPL');
+    Check(Z.Reserved488 = E_NOTIMPL, 'the last unused entry answers E_NOTIMPL');
 
     // Each call is made before its check: Pascal may build a check's text before its condition.
     Hr := Z.GetWindowsDir(Text);
-    Expect((Hr = S_OK) and (Length(Text) > 3), 'GetWindowsDir: ' + UTF8Encode(Text));
+    Check((Hr = S_OK) and (Length(Text) > 3), 'GetWindowsDir: ' + UTF8Encode(Text));
     Hr := Z.WindowsMajorVersion(Text);
-    Expect((Hr = S_OK) and (Text <> ''), 'WindowsMajorVersion: ' + UTF8Encode(Text));
+    Check((Hr = S_OK) and (Text <> ''), 'WindowsMajorVersion: ' + UTF8Encode(Text));
 
     Drive := 'C:\';
     Hr := Z.GetDriveFileSystem(Drive, Text);
-    Expect((Hr = S_OK) and (Text <> '') and (Drive = 'C:\'),
+    Check((Hr = S_OK) and (Text <> '') and (Drive = 'C:\'),
       'GetDriveFileSystem(var Drive): ' + UTF8Encode(Text) + ', the drive kept');
 
     X := 'abc';
     Y := 'def';
     Hr := Z.SetCursorPosition(X, Y);
     Text := ErrorText;
-    Expect(Hr = HResult($800A000D), 'SetCursorPosition(''abc'', ''def'') fails with 13');
-    Expect(Text = 'Type mismatch', 'its description: ' + UTF8Encode(Text));
+    Check(Hr = HResult($800A000D), 'SetCursorPosition(''abc'', ''def'') fails with 13');
+    Check(Text = 'Type mismatch', 'its description: ' + UTF8Encode(Text));
 
     Hr := Z.CaptureDesktop('', Picture);
-    Expect((Hr = S_OK) and Assigned(Picture), 'CaptureDesktop gives a picture');
+    Check((Hr = S_OK) and Assigned(Picture), 'CaptureDesktop gives a picture');
     Picture := nil;
 
     Late := _ZorvaneDisp(Z);
     Text := Late.GetTempDir;
-    Expect(Text <> '', 'the dispinterface: GetTempDir ' + UTF8Encode(Text));
+    Check(Text <> '', 'the dispinterface: GetTempDir ' + UTF8Encode(Text));
     Late := nil;
     Z := nil;
   except
     on E: Exception do
-    begin
-      WriteLn('FAIL ', E.ClassName, ': ', E.Message);
-      Inc(Failures);
-    end;
+      Check(False, E.ClassName + ': ' + E.Message);
   end;
+end;
+
+begin
+  if Failed(CoInitialize(nil)) then
+    Halt(2);
+  Calls;
+  Check(OcxCanUnloadNow = S_OK, 'DllCanUnloadNow answers S_OK once the control is released');
   CoUninitialize;
-  if Failures > 0 then
-    Halt(1);
+  Halt(Finish);
 end.
