@@ -1,7 +1,8 @@
 // What a screen capture with a file costs through CaptureDesktop, against the capture a developer would
 // write by hand with GDI alone: blit the screen into a bitmap, hand the bitmap to the clipboard and
-// write the same 24-bit BMP. Both run alternately in one process, on the same screen and into the same
-// folder; it prints the times and their ratio and asserts nothing.
+// write the same 24-bit BMP. Both run in interleaved rounds in one process, on the same screen and into the same
+// folder; it prints the medians of the rounds, their interquartile ranges and the ratio taken within each round,
+// and asserts nothing.
 #include "bench_support.h"
 
 #include "support/published.h"
@@ -12,6 +13,8 @@
 #include <olectl.h>
 
 #include <algorithm>
+#include <cstring>
+#include <cwctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -68,8 +71,8 @@ void capture_by_hand(const std::wstring& path) {
     ReleaseDC(nullptr, screen);
 }
 
-// Both captures, `captures` times per round, and their times; the control goes before COM does.
-void measure(int captures) {
+// Both captures in interleaved rounds of `captures` each; the control goes before COM does.
+void measure(int rounds, int captures) {
     loaded_server zorvane(beside_me(L"ZorvaneLib.ocx"), zvtest::clsid_zorvane);
     IDispatch* control = zorvane.object;
     const size_t entry = vtable_offset(control, dispid_of(control, L"CaptureDesktop")) / sizeof(void*);
@@ -88,31 +91,22 @@ void measure(int captures) {
         picture->Release();
     };
     auto by_hand = [&] { capture_by_hand(hand_file); };
-
-    // Alternating rounds, best of each: the least disturbed measurement of both.
-    ours();
-    by_hand();
-    double best_ours = 1e300, best_hand = 1e300;
-    for (int round = 0; round < 5; ++round) {
-        double start = now_seconds();
-        for (int i = 0; i < captures; ++i) ours();
-        best_ours = std::min(best_ours, (now_seconds() - start) / captures);
-        start = now_seconds();
-        for (int i = 0; i < captures; ++i) by_hand();
-        best_hand = std::min(best_hand, (now_seconds() - start) / captures);
-    }
+    const auto t = interleaved(rounds, {timed(captures, ours), timed(captures, by_hand)});
+    const std::vector<double> ours_ms = scaled(t[0], 1e3), hand_ms = scaled(t[1], 1e3);
 
     WIN32_FILE_ATTRIBUTE_DATA a{}, b{};
     GetFileAttributesExW(ours_file.c_str(), GetFileExInfoStandard, &a);
     GetFileAttributesExW(hand_file.c_str(), GetFileExInfoStandard, &b);
-    std::printf("ZorvaneLib capture cost, %d-bit, screen %dx%d, %d captures per round, best of 5 rounds\n",
+    std::printf("ZorvaneLib capture cost, %d-bit, screen %dx%d, %d interleaved rounds of %d captures each\n",
                 static_cast<int>(sizeof(void*) * 8), GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
-                captures);
-    std::printf("%-52s %10.2f ms  (file %lu bytes)\n", "CaptureDesktop with a BMP file", best_ours * 1000,
+                rounds, captures);
+    std::printf("each figure: the median [interquartile range] of its rounds; the ratio taken within each round\n");
+    std::printf("%-44s %24s ms  (file %lu bytes)\n", "CaptureDesktop with a BMP file", shown(spread_of(ours_ms), 2).c_str(),
                 a.nFileSizeLow);
-    std::printf("%-52s %10.2f ms  (file %lu bytes)\n", "hand-written GDI capture, clipboard and BMP", best_hand * 1000,
+    std::printf("%-44s %24s ms  (file %lu bytes)\n", "hand-written GDI capture, clipboard and BMP", shown(spread_of(hand_ms), 2).c_str(),
                 b.nFileSizeLow);
-    std::printf("  ours / hand-written:    %6.2f\n", best_ours / best_hand);
+    std::printf("  ours / hand-written:    %s\n",
+                shown(spread_of(per_round(ours_ms, hand_ms, [](double o, double h) { return o / h; })), 2).c_str());
 
     DeleteFileW(ours_file.c_str());
     DeleteFileW(hand_file.c_str());
@@ -122,9 +116,10 @@ void measure(int captures) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    const int captures = argc > 1 ? std::max(3, static_cast<int>(std::wcstol(argv[1], nullptr, 10))) : 40;
+    const int rounds = argc > 1 ? std::max(3, static_cast<int>(std::wcstol(argv[1], nullptr, 10))) : 61;
+    const int captures = 2;
     CoInitialize(nullptr);
-    measure(captures);
+    measure(rounds, captures);
     CoUninitialize();
     return 0;
 }
