@@ -7,8 +7,9 @@
 //     peers' Invoke with as many arguments,
 //   - a cold start: LoadLibrary + class factory + name lookup + first call + release + FreeLibrary, for us and
 //     for the peer.
-// What is compared runs in interleaved rounds (bench_support.h); every figure is the median of its rounds with
-// their interquartile range, and every ratio is taken within each round before its median. It asserts nothing.
+// What is compared runs in interleaved rounds (bench_support.h), in passes spread over the run that each measure
+// everything; every figure is the median of all its rounds with their interquartile range, and every ratio is
+// taken within each round before its median. It asserts nothing.
 #include "bench_support.h"
 
 #include "support/iat_hook.h"
@@ -23,6 +24,7 @@
 #include <cstdlib>
 #include <cwchar>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,16 +42,15 @@ DISPID major_version_dispid = DISPID_UNKNOWN;
 using bstr_method = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, BSTR*);
 
 // How long each batch of calls lasts: short enough that most batches run undisturbed on a shared machine and that
-// the batches of one round see the same machine. A batch of cold starts is two of them.
-const double batch_seconds = 0.0002;
+// the batches of one round see the same machine (a method slower than that makes one call a batch). A batch of
+// cold starts is two of them.
+const double batch_seconds = 0.00005;
 const long cold_starts_per_batch = 2;
-int rounds = 101;
+const int rounds_per_pass = 60;
+int passes = 12;
 
 // The method names are ASCII.
 std::string narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
-// ns per call, one value a round.
-std::vector<double> ns(const std::vector<double>& seconds) { return scaled(seconds, 1e9); }
 
 void invoke(IDispatch* object, DISPID id, WORD flags) {
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
@@ -350,11 +351,35 @@ private:
     DISPPARAMS params_[2][2];
 };
 
-// Every method with parameters in every shape it takes: the vtable call, Invoke and the peers' Invoke with as many
-// arguments in the same shape, in interleaved rounds; the dispatch overhead (Invoke minus the vtable call) and the
-// overhead against the peer's Invoke, each taken within its round. A row whose own time spreads more between
-// rounds than the overhead being measured cannot tell that overhead and stays out of the headline.
-void argument_costs(const std::wstring& ocx, const std::wstring& peer_dll) {
+// Each contender's time per call in every round of every pass, in ns (us for cold starts).
+using gathered = std::vector<std::vector<double>>;
+
+void append(gathered& into, const gathered& pass, size_t from, size_t count, double factor) {
+    into.resize(count);
+    for (size_t k = 0; k < count; ++k)
+        for (double v : pass[from + k]) into[k].push_back(v * factor);
+}
+
+// One method with parameters in one shape of argument: the vtable call, Invoke and the peer's Invoke with as many
+// arguments in the same shape.
+struct row {
+    std::string name;
+    shape form;
+    size_t passed;
+    gathered times;  // [vtable, Invoke, peer][round]
+};
+
+// Everything the calls measure, over all passes.
+struct call_results {
+    gathered cheap;  // WindowsMajorVersion through the vtable and through Invoke, the peer's Dictionary.Count
+    gathered peers;  // Exists by value and by VARIANT reference, BuildPath by value and by VARIANT references
+    std::vector<row> rows;
+};
+
+// One pass of the calls: the OCX loaded with its stand-ins, then the cheap method, the peers and every method with
+// parameters in every shape it takes, all in the same interleaved rounds, so that each is measured alongside all
+// the others and every pass adds to every one of them.
+void call_pass(const std::wstring& ocx, const std::wstring& peer_dll, int rounds, call_results& results) {
     loaded_server zorvane(ocx, zvtest::clsid_zorvane);
     loaded_server dictionary(peer_dll, clsid_dictionary);
     loaded_server file_system(peer_dll, clsid_file_system);
@@ -370,66 +395,146 @@ void argument_costs(const std::wstring& ocx, const std::wstring& peer_dll) {
     zvtest::iat_hook run_key(zorvane.module, "advapi32.dll", "RegOpenKeyExW", fn(&no_key));
     zvtest::iat_hook volume(zorvane.module, "kernel32.dll", "GetVolumeInformationW", fn(&blank_volume));
 
+    IDispatch* object = zorvane.object;
+    IDispatch* peer_object = dictionary.object;
+    const DISPID count = dispid_of(peer_object, L"Count");
+    const size_t offset = vtable_offset(object, major_version_dispid);
     peer_calls peers(dictionary.object, file_system.object);
-    {
-        const auto t = interleaved(rounds, {peers.call(1, false), peers.call(1, true), peers.call(2, false),
-                                            peers.call(2, true)});
-        std::printf("peer Dictionary.Exists(key) through Invoke, ns: %s by value, %s through a VARIANT reference\n",
-                    shown(spread_of(ns(t[0])), 0).c_str(), shown(spread_of(ns(t[1])), 0).c_str());
-        std::printf("peer FileSystemObject.BuildPath(path, name) through Invoke, ns: %s by value, %s through "
-                    "VARIANT references\n\n",
-                    shown(spread_of(ns(t[2])), 0).c_str(), shown(spread_of(ns(t[3])), 0).c_str());
+    std::vector<batch> contenders = {
+        batch_of([=] { call_vtable(object, offset); }),
+        batch_of([=] { invoke(object, major_version_dispid, DISPATCH_METHOD); }),
+        batch_of([=] { invoke(peer_object, count, DISPATCH_PROPERTYGET); }),
+        peers.call(1, false), peers.call(1, true), peers.call(2, false), peers.call(2, true)};
+
+    struct setup {
+        const method_info* method;
+        shape form;
+        std::unique_ptr<arguments> args;
+        std::vector<void*> direct;
+    };
+    const std::vector<method_info> methods = methods_with_parameters(object);
+    std::vector<setup> setups;
+    for (const method_info& m : methods) {
+        const bool by_reference = std::any_of(m.params.begin(), m.params.end(), [](parameter p) {
+            return p != parameter::bstr_in && p != parameter::bstr_optional;
+        });
+        for (shape s : {shape::by_value, shape::variant_ref, shape::typed_ref, shape::omitted}) {
+            if (s == shape::typed_ref && !by_reference) continue;  // the same as by value
+            auto args = std::make_unique<arguments>(m, s);
+            if (s == shape::omitted && !args->omits()) continue;
+            std::vector<void*> direct = args->for_vtable(m, s);
+            setups.push_back({&m, s, std::move(args), std::move(direct)});
+        }
     }
+    for (const setup& row : setups) {
+        const method_info& m = *row.method;
+        DISPPARAMS* params = row.args->params();
+        const std::vector<void*>* direct = &row.direct;
+        auto by_invoke = [object, &m, params] { invoke_with(object, m.id, DISPATCH_METHOD, params); };
+        // The vtable call and Invoke make as many calls a batch: their difference is taken per call anyway.
+        const long n = calls_for(batch_seconds, 1, 1000000, by_invoke);
+        const size_t passed = std::min<size_t>(std::max<size_t>(1, row.args->passed()), 3);
+        contenders.push_back(timed(n, [object, &m, direct] { call_entry(object, m, *direct); }));
+        contenders.push_back(timed(n, by_invoke));
+        contenders.push_back(peers.call(passed, row.form == shape::variant_ref));
+    }
+
+    const gathered t = interleaved(rounds, contenders);
+    append(results.cheap, t, 0, 3, 1e9);
+    append(results.peers, t, 3, 4, 1e9);
+    results.rows.resize(setups.size());
+    for (size_t i = 0; i < setups.size(); ++i) {
+        row& r = results.rows[i];
+        r.name = narrow(setups[i].method->name);
+        r.form = setups[i].form;
+        r.passed = setups[i].args->passed();
+        append(r.times, t, 7 + 3 * i, 3, 1e9);
+    }
+    DestroyWindow(small_desktop);
+    FreeLibrary(shell32);
+}
+
+// A host's first use, for us and for the peer: load, class factory, object, the method's name looked up, the call,
+// release, unload; and the first steps of ours alone.
+void cold_pass(const std::wstring& ocx, const std::wstring& peer_dll, int rounds, gathered& results) {
+    auto cold = [](const std::wstring& path, const CLSID& clsid, const wchar_t* member, WORD flags) {
+        return [&path, &clsid, member, flags] {
+            loaded_server server(path, clsid);
+            invoke(server.object, dispid_of(server.object, member), flags);
+        };
+    };
+    auto cold_batch = [](auto call) { return timed(cold_starts_per_batch, call); };
+    const gathered t = interleaved(
+        rounds, {cold_batch(cold(ocx, zvtest::clsid_zorvane, L"WindowsMajorVersion", DISPATCH_METHOD)),
+                 cold_batch(cold(peer_dll, clsid_dictionary, L"Count", DISPATCH_PROPERTYGET)),
+                 cold_batch([&] { FreeLibrary(LoadLibraryW(ocx.c_str())); }),
+                 cold_batch([&] { loaded_server server(ocx, zvtest::clsid_zorvane); })});
+    append(results, t, 0, 4, 1e6);
+}
+
+double quotient(double a, double b) { return a / b; }
+double difference(double a, double b) { return a - b; }
+
+void print_cheap(const gathered& t) {
+    const std::vector<double>&vtable = t[0], &ours = t[1], &peer = t[2];
+    std::printf("%-52s %24s ns\n", "WindowsMajorVersion through the vtable", shown(spread_of(vtable), 0).c_str());
+    std::printf("%-52s %24s ns\n", "WindowsMajorVersion through IDispatch::Invoke", shown(spread_of(ours), 0).c_str());
+    std::printf("%-52s %24s ns\n", "peer Dictionary.Count through IDispatch::Invoke", shown(spread_of(peer), 0).c_str());
+    std::printf("  Invoke / vtable:        %s\n", shown(spread_of(per_round(ours, vtable, quotient)), 2).c_str());
+    std::printf("  our Invoke / peer's:    %s\n", shown(spread_of(per_round(ours, peer, quotient)), 2).c_str());
+    std::printf("  Invoke overhead / peer: %s  (our Invoke minus the method's own work, against the peer's)\n\n",
+                shown(spread_of(per_round(per_round(ours, vtable, difference), peer, quotient)), 2).c_str());
+}
+
+// Every row: the dispatch overhead (Invoke minus the vtable call) and the overhead against the peer's Invoke, each
+// taken within its round. A row whose overhead spreads more between rounds than the overhead itself cannot tell
+// that overhead and stays out of the headline.
+void print_rows(const call_results& results) {
+    const gathered& p = results.peers;
+    std::printf("peer Dictionary.Exists(key) through Invoke, ns: %s by value, %s through a VARIANT reference\n",
+                shown(spread_of(p[0]), 0).c_str(), shown(spread_of(p[1]), 0).c_str());
+    std::printf("peer FileSystemObject.BuildPath(path, name) through Invoke, ns: %s by value, %s through "
+                "VARIANT references\n\n",
+                shown(spread_of(p[2]), 0).c_str(), shown(spread_of(p[3]), 0).c_str());
     std::printf("%-18s %-11s %4s %20s %8s %20s %20s\n", "method", "shape", "args", "vtable ns", "Invoke",
                 "overhead ns", "overhead / peer");
-
-    struct worst_row {
-        std::string name;
-        spread ratio;
-    } worst{"none", {}};
+    std::string worst_name = "none";
+    spread worst;
     int in_headline = 0, kept_out = 0;
-    for (const method_info& m : methods_with_parameters(zorvane.object)) {
-        for (shape s : {shape::by_value, shape::variant_ref, shape::typed_ref, shape::omitted}) {
-            const bool by_reference = std::any_of(m.params.begin(), m.params.end(), [](parameter p) {
-                return p != parameter::bstr_in && p != parameter::bstr_optional;
-            });
-            if (s == shape::typed_ref && !by_reference) continue;  // the same as by value
-            arguments args(m, s);
-            if (s == shape::omitted && !args.omits()) continue;
-            const std::vector<void*> direct = args.for_vtable(m, s);
-            IDispatch* object = zorvane.object;
-            auto by_invoke = [&, object] { invoke_with(object, m.id, DISPATCH_METHOD, args.params()); };
-            // The vtable call and Invoke make as many calls a batch: their difference is taken per call anyway.
-            const long n = calls_for(batch_seconds, 2, 1000000, by_invoke);
-            const size_t count = std::min<size_t>(std::max<size_t>(1, args.passed()), 3);
-            const auto t = interleaved(rounds, {timed(n, [&, object] { call_entry(object, m, direct); }),
-                                                timed(n, by_invoke), peers.call(count, s == shape::variant_ref)});
-            const std::vector<double> vtable = ns(t[0]), through_invoke = ns(t[1]), peer = ns(t[2]);
-            const std::vector<double> overhead = per_round(through_invoke, vtable, [](double i, double v) { return i - v; });
-            const std::vector<double> ratio = per_round(overhead, peer, [](double o, double p) { return o / p; });
-            const spread own = spread_of(vtable), over = spread_of(overhead), against = spread_of(ratio);
-            const std::string name = narrow(m.name);
-            std::printf("%-18s %-11s %4zu %20s %8.0f %20s %20s\n", name.c_str(), shape_names[static_cast<int>(s)],
-                        args.passed(), shown(own, 0).c_str(), spread_of(through_invoke).median, shown(over, 0).c_str(),
-                        shown(against, 2).c_str());
-            // The round-to-round spread of the overhead: how much the method's own time (which both calls include)
-            // and the dispatch move between rounds, against the overhead being measured.
-            if (over.width() >= over.median) {
-                ++kept_out;
-                std::printf("    not in the headline: its own spread (%.0f ns between the quartiles of its rounds' "
-                            "overhead; its own time %.0f ns between them) exceeds the overhead (%.0f ns)\n",
-                            over.width(), own.width(), over.median);
-                continue;
-            }
-            ++in_headline;
-            if (against.median > worst.ratio.median || worst.name == "none")
-                worst = {name + ", " + shape_names[static_cast<int>(s)], against};
+    for (const row& r : results.rows) {
+        const std::vector<double>&vtable = r.times[0], &through_invoke = r.times[1], &peer = r.times[2];
+        const std::vector<double> overhead = per_round(through_invoke, vtable, difference);
+        const spread own = spread_of(vtable), over = spread_of(overhead),
+                     against = spread_of(per_round(overhead, peer, quotient));
+        const char* shape_name = shape_names[static_cast<int>(r.form)];
+        std::printf("%-18s %-11s %4zu %20s %8.0f %20s %20s\n", r.name.c_str(), shape_name, r.passed,
+                    shown(own, 0).c_str(), spread_of(through_invoke).median, shown(over, 0).c_str(),
+                    shown(against, 2).c_str());
+        // The round-to-round spread of the overhead: how much the method's own time (which both calls include)
+        // and the dispatch move between rounds, against the overhead being measured.
+        if (over.width() >= over.median) {
+            ++kept_out;
+            std::printf("    not in the headline: its own spread (%.0f ns between the quartiles of its rounds' "
+                        "overhead; its own time %.0f ns between them) exceeds the overhead (%.0f ns)\n",
+                        over.width(), own.width(), over.median);
+            continue;
+        }
+        ++in_headline;
+        if (worst_name == "none" || against.median > worst.median) {
+            worst_name = r.name + ", " + shape_name;
+            worst = against;
         }
     }
     std::printf("  worst dispatch overhead / peer's Invoke, where it shows: %s  (%s; %d rows in it, %d kept out)\n\n",
-                shown(worst.ratio, 2).c_str(), worst.name.c_str(), in_headline, kept_out);
-    DestroyWindow(small_desktop);
-    FreeLibrary(shell32);
+                shown(worst, 2).c_str(), worst_name.c_str(), in_headline, kept_out);
+}
+
+void print_cold(const gathered& t) {
+    std::printf("%-52s %24s us\n", "cold start: ZorvaneLib load + create + first call", shown(spread_of(t[0]), 0).c_str());
+    std::printf("%-52s %24s us\n", "  of which LoadLibrary + FreeLibrary", shown(spread_of(t[2]), 0).c_str());
+    std::printf("%-52s %24s us\n", "  of which load + create + release", shown(spread_of(t[3]), 0).c_str());
+    std::printf("%-52s %24s us\n", "cold start: peer load + create + first call", shown(spread_of(t[1]), 0).c_str());
+    std::printf("  ours / peer's:          %s\n", shown(spread_of(per_round(t[0], t[1], quotient)), 2).c_str());
 }
 
 std::wstring system_file(const wchar_t* name) {
@@ -447,63 +552,35 @@ long file_size(const std::wstring& path) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc > 1) rounds = std::max(3, static_cast<int>(std::wcstol(argv[1], nullptr, 10)));
+    if (argc > 1) passes = std::max(1, static_cast<int>(std::wcstol(argv[1], nullptr, 10)));
     CoInitialize(nullptr);
 
     const std::wstring ocx = beside_me(L"ZorvaneLib.ocx");
     const std::wstring peer_dll = system_file(L"scrrun.dll");
-    std::printf("ZorvaneLib call cost, %ld-bit, %d interleaved rounds of %.1f ms batches (cold starts: %ld a batch)\n",
-                static_cast<long>(sizeof(void*) * 8), rounds, batch_seconds * 1000, cold_starts_per_batch);
+    std::printf("ZorvaneLib call cost, %ld-bit, %d passes of %d interleaved rounds; batches of %.2f ms of calls or "
+                "%ld cold starts\n", static_cast<long>(sizeof(void*) * 8), passes, rounds_per_pass,
+                batch_seconds * 1000, cold_starts_per_batch);
     std::printf("each figure: the median [interquartile range] of its rounds; ratios taken within each round\n");
     std::printf("OCX size: %ld bytes\n\n", file_size(ocx));
-
     {
         loaded_server zorvane(ocx, zvtest::clsid_zorvane);
-        loaded_server dictionary(peer_dll, clsid_dictionary);
-        IDispatch* ours_object = zorvane.object;
-        IDispatch* peer_object = dictionary.object;
-        const DISPID count = dispid_of(peer_object, L"Count");
-        major_version_dispid = dispid_of(ours_object, L"WindowsMajorVersion");
-        const size_t offset = vtable_offset(ours_object, major_version_dispid);
+        major_version_dispid = dispid_of(zorvane.object, L"WindowsMajorVersion");
         std::printf("WindowsMajorVersion: DISPID 0x%08lX, vtable entry %u\n\n",
-                    static_cast<unsigned long>(major_version_dispid), static_cast<unsigned>(offset / sizeof(void*)));
-        const auto t = interleaved(rounds, {batch_of([=] { call_vtable(ours_object, offset); }),
-                                            batch_of([=] { invoke(ours_object, major_version_dispid, DISPATCH_METHOD); }),
-                                            batch_of([=] { invoke(peer_object, count, DISPATCH_PROPERTYGET); })});
-        const std::vector<double> vtable = ns(t[0]), ours = ns(t[1]), peer = ns(t[2]);
-        auto quotient = [](double a, double b) { return a / b; };
-        const std::vector<double> overhead = per_round(ours, vtable, [](double i, double v) { return i - v; });
-        std::printf("%-52s %24s ns\n", "WindowsMajorVersion through the vtable", shown(spread_of(vtable), 0).c_str());
-        std::printf("%-52s %24s ns\n", "WindowsMajorVersion through IDispatch::Invoke", shown(spread_of(ours), 0).c_str());
-        std::printf("%-52s %24s ns\n", "peer Dictionary.Count through IDispatch::Invoke", shown(spread_of(peer), 0).c_str());
-        std::printf("  Invoke / vtable:        %s\n", shown(spread_of(per_round(ours, vtable, quotient)), 2).c_str());
-        std::printf("  our Invoke / peer's:    %s\n", shown(spread_of(per_round(ours, peer, quotient)), 2).c_str());
-        std::printf("  Invoke overhead / peer: %s  (our Invoke minus the method's own work, against the peer's)\n\n",
-                    shown(spread_of(per_round(overhead, peer, quotient)), 2).c_str());
+                    static_cast<unsigned long>(major_version_dispid),
+                    static_cast<unsigned>(vtable_offset(zorvane.object, major_version_dispid) / sizeof(void*)));
     }
 
-    argument_costs(ocx, peer_dll);
-
-    // A host's first use: load, class factory, object, the method's name looked up, the call, release, unload.
-    auto cold = [](const std::wstring& path, const CLSID& clsid, const wchar_t* member, WORD flags) {
-        return [&path, &clsid, member, flags] {
-            loaded_server server(path, clsid);
-            invoke(server.object, dispid_of(server.object, member), flags);
-        };
-    };
-    auto cold_batch = [](auto call) { return timed(cold_starts_per_batch, call); };
-    const auto t = interleaved(
-        rounds, {cold_batch(cold(ocx, zvtest::clsid_zorvane, L"WindowsMajorVersion", DISPATCH_METHOD)),
-                 cold_batch(cold(peer_dll, clsid_dictionary, L"Count", DISPATCH_PROPERTYGET)),
-                 cold_batch([&] { FreeLibrary(LoadLibraryW(ocx.c_str())); }),
-                 cold_batch([&] { loaded_server server(ocx, zvtest::clsid_zorvane); })});
-    const std::vector<double> cold_ours = scaled(t[0], 1e6), cold_peer = scaled(t[1], 1e6);
-    std::printf("%-52s %24s us\n", "cold start: ZorvaneLib load + create + first call", shown(spread_of(cold_ours), 0).c_str());
-    std::printf("%-52s %24s us\n", "  of which LoadLibrary + FreeLibrary", shown(spread_of(scaled(t[2], 1e6)), 0).c_str());
-    std::printf("%-52s %24s us\n", "  of which load + create + release", shown(spread_of(scaled(t[3], 1e6)), 0).c_str());
-    std::printf("%-52s %24s us\n", "cold start: peer load + create + first call", shown(spread_of(cold_peer), 0).c_str());
-    std::printf("  ours / peer's:          %s\n",
-                shown(spread_of(per_round(cold_ours, cold_peer, [](double a, double b) { return a / b; })), 2).c_str());
+    // The passes spread every measurement's rounds over the whole run, so that a busy spell of the machine falls
+    // on all of them rather than on a few.
+    call_results calls;
+    gathered cold;
+    for (int pass = 0; pass < passes; ++pass) {
+        call_pass(ocx, peer_dll, rounds_per_pass, calls);
+        cold_pass(ocx, peer_dll, rounds_per_pass, cold);
+    }
+    print_cheap(calls.cheap);
+    print_rows(calls);
+    print_cold(cold);
     CoUninitialize();
     return 0;
 }
