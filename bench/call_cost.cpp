@@ -481,7 +481,7 @@ void print_cheap(const gathered& t) {
     std::printf("%-52s %24s ns\n", "WindowsMajorVersion through IDispatch::Invoke", shown(spread_of(ours), 0).c_str());
     std::printf("%-52s %24s ns\n", "peer Dictionary.Count through IDispatch::Invoke", shown(spread_of(peer), 0).c_str());
     std::printf("  Invoke / vtable:        %s\n", shown(spread_of(per_round(ours, vtable, quotient)), 2).c_str());
-    std::printf("  our Invoke / peer's:    %s\n", shown(spread_of(per_round(ours, peer, quotient)), 2).c_str());
+    std::printf("  our Invoke / peer's:    %s\n", shown(spread_of(per_round(ours, peer, quotient)), 3).c_str());
     std::printf("  Invoke overhead / peer: %s  (our Invoke minus the method's own work, against the peer's)\n\n",
                 shown(spread_of(per_round(per_round(ours, vtable, difference), peer, quotient)), 2).c_str());
 }
@@ -526,7 +526,7 @@ void print_rows(const call_results& results) {
         }
     }
     std::printf("  worst dispatch overhead / peer's Invoke, where it shows: %s  (%s; %d rows in it, %d kept out)\n\n",
-                shown(worst, 2).c_str(), worst_name.c_str(), in_headline, kept_out);
+                shown(worst, 3).c_str(), worst_name.c_str(), in_headline, kept_out);
 }
 
 void print_cold(const gathered& t) {
@@ -534,7 +534,7 @@ void print_cold(const gathered& t) {
     std::printf("%-52s %24s us\n", "  of which LoadLibrary + FreeLibrary", shown(spread_of(t[2]), 0).c_str());
     std::printf("%-52s %24s us\n", "  of which load + create + release", shown(spread_of(t[3]), 0).c_str());
     std::printf("%-52s %24s us\n", "cold start: peer load + create + first call", shown(spread_of(t[1]), 0).c_str());
-    std::printf("  ours / peer's:          %s\n", shown(spread_of(per_round(t[0], t[1], quotient)), 2).c_str());
+    std::printf("  ours / peer's:          %s\n", shown(spread_of(per_round(t[0], t[1], quotient)), 3).c_str());
 }
 
 std::wstring system_file(const wchar_t* name) {

@@ -224,7 +224,7 @@ void measure(int rounds, int captures) {
                 shown(spread_of(hand_ms), 2).c_str(), hand_bytes.size(),
                 hand_bytes == ours_bytes ? "the same bytes as ours" : "NOT the same bytes as ours");
     std::printf("  ours / hand-written:    %s\n",
-                shown(spread_of(per_round(ours_ms, hand_ms, [](double o, double h) { return o / h; })), 2).c_str());
+                shown(spread_of(per_round(ours_ms, hand_ms, [](double o, double h) { return o / h; })), 3).c_str());
 
     DeleteFileW(ours_file.c_str());
     DeleteFileW(hand_file.c_str());
