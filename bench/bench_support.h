@@ -1,13 +1,18 @@
-// What the benchmarks share: where they run from, a clock, and the OCX loaded straight from its file.
+// What the benchmarks share: where they run from, a clock, interleaved rounds and their medians, and the OCX
+// loaded straight from its file.
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace zvbench {
 
@@ -35,6 +40,99 @@ inline double now_seconds() {
     QueryPerformanceCounter(&t);
     return static_cast<double>(t.QuadPart) / frequency;
 }
+
+// ---- rounds ----------------------------------------------------------------------------------------------------
+
+// The middle of a set of rounds and how far they spread: the median and the quartiles (linear interpolation
+// between the sorted values), and the extremes.
+struct spread {
+    double median = 0, q1 = 0, q3 = 0, low = 0, high = 0;
+    double width() const noexcept { return q3 - q1; }
+};
+
+inline spread spread_of(std::vector<double> values) {
+    spread s;
+    if (values.empty()) return s;
+    std::sort(values.begin(), values.end());
+    auto at = [&](double fraction) {
+        const double position = fraction * static_cast<double>(values.size() - 1);
+        const size_t below = static_cast<size_t>(position);
+        const size_t above = std::min(below + 1, values.size() - 1);
+        return values[below] + (values[above] - values[below]) * (position - static_cast<double>(below));
+    };
+    s.median = at(0.5);
+    s.q1 = at(0.25);
+    s.q3 = at(0.75);
+    s.low = values.front();
+    s.high = values.back();
+    return s;
+}
+
+// "median [q1..q3]" with `decimals` decimals.
+inline std::string shown(const spread& s, int decimals) {
+    char text[96];
+    std::snprintf(text, sizeof(text), "%.*f [%.*f..%.*f]", decimals, s.median, decimals, s.q1, decimals, s.q3);
+    return text;
+}
+
+// A contender: runs its batch of calls once and answers the seconds per call.
+using batch = std::function<double()>;
+
+// A batch of `calls` calls of `call`, timed as a whole; the call is inlined into the loop.
+template <typename Call>
+batch timed(long calls, Call call) {
+    return [calls, call]() mutable {
+        const double start = now_seconds();
+        for (long i = 0; i < calls; ++i) call();
+        return (now_seconds() - start) / static_cast<double>(calls);
+    };
+}
+
+// Rounds in which every contender runs its batch once, one after the other, in an order reversed every other
+// round so that none always goes first: whatever the machine does meanwhile falls on all of them alike. Each
+// contender runs one batch beforehand, untimed. Answers each contender's seconds per call, one value a round.
+inline std::vector<std::vector<double>> interleaved(int rounds, const std::vector<batch>& contenders) {
+    for (const batch& b : contenders) b();
+    std::vector<std::vector<double>> times(contenders.size(), std::vector<double>(static_cast<size_t>(rounds)));
+    for (int round = 0; round < rounds; ++round) {
+        for (size_t k = 0; k < contenders.size(); ++k) {
+            const size_t which = round % 2 ? contenders.size() - 1 - k : k;
+            times[which][static_cast<size_t>(round)] = contenders[which]();
+        }
+    }
+    return times;
+}
+
+// `f` of the two contenders' values of each round: a ratio or a difference taken within the round.
+template <typename F>
+std::vector<double> per_round(const std::vector<double>& a, const std::vector<double>& b, F f) {
+    std::vector<double> out(a.size());
+    for (size_t i = 0; i < a.size(); ++i) out[i] = f(a[i], b[i]);
+    return out;
+}
+
+inline std::vector<double> scaled(std::vector<double> values, double factor) {
+    for (double& v : values) v *= factor;
+    return values;
+}
+
+// How many calls make a batch of about `seconds`, within [least, most].
+template <typename Call>
+long calls_for(double seconds, long least, long most, Call call) {
+    call();
+    long trial = 1;
+    double each = 0;
+    for (;;) {  // until the trial takes a millisecond: the clock's granularity does not matter then
+        const double start = now_seconds();
+        for (long i = 0; i < trial; ++i) call();
+        each = (now_seconds() - start) / static_cast<double>(trial);
+        if (each * static_cast<double>(trial) > 1e-3 || trial >= most) break;
+        trial *= 4;
+    }
+    return std::clamp(static_cast<long>(seconds / std::max(each, 1e-10)), least, most);
+}
+
+// ---- the server ------------------------------------------------------------------------------------------------
 
 using get_class_object_fn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 

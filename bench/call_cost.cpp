@@ -5,8 +5,11 @@
 //   - every method with parameters, through its vtable entry and through Invoke with each shape of argument a
 //     host passes (by value, VARIANT references, typed references, optional arguments left out), against the
 //     peers' Invoke with as many arguments,
-//   - a cold start: LoadLibrary + class factory + first call + release + FreeLibrary, for us and for the peer.
-// Prints times per call and the ratios; it asserts nothing.
+//   - a cold start: LoadLibrary + class factory + name lookup + first call + release + FreeLibrary, for us and
+//     for the peer.
+// What is compared runs in interleaved rounds (bench_support.h), in passes spread over the run that each measure
+// everything; every figure is the median of all its rounds with their interquartile range, and every ratio is
+// taken within each round before its median. It asserts nothing.
 #include "bench_support.h"
 
 #include "support/iat_hook.h"
@@ -20,8 +23,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
-#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,17 +41,16 @@ DISPID major_version_dispid = DISPID_UNKNOWN;
 
 using bstr_method = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, BSTR*);
 
-// Best of several rounds, in nanoseconds per call: the least disturbed measurement.
-double per_call_ns(long calls, const std::function<void()>& call) {
-    for (long i = 0; i < calls / 10; ++i) call();
-    double best = 1e300;
-    for (int round = 0; round < 5; ++round) {
-        const double start = now_seconds();
-        for (long i = 0; i < calls; ++i) call();
-        best = std::min(best, (now_seconds() - start) / calls * 1e9);
-    }
-    return best;
-}
+// How long each batch of calls lasts: short enough that most batches run undisturbed on a shared machine and that
+// the batches of one round see the same machine (a method slower than that makes one call a batch). A batch of
+// cold starts is two of them.
+const double batch_seconds = 0.00005;
+const long cold_starts_per_batch = 2;
+const int rounds_per_pass = 60;
+int passes = 12;
+
+// The method names are ASCII.
+std::string narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 void invoke(IDispatch* object, DISPID id, WORD flags) {
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
@@ -276,14 +278,6 @@ void invoke_with(IDispatch* object, DISPID id, WORD flags, DISPPARAMS* params) {
     VariantClear(&result);
 }
 
-// Calls per round so that a round takes about 20 ms, within [20, most].
-long calls_for(long most, const std::function<void()>& call) {
-    const double start = now_seconds();
-    for (int i = 0; i < 20; ++i) call();
-    const double each = (now_seconds() - start) / 20;
-    return std::clamp(static_cast<long>(0.02 / std::max(each, 1e-9)), 20L, most);
-}
-
 // Stand-ins for the Windows calls that cost far more than a dispatch (a volume query, the registry, the X server,
 // a whole-screen capture): with them every method's own work is small enough for the overhead to show.
 BOOL WINAPI no_shell(SHELLEXECUTEINFOW*) { return TRUE; }
@@ -302,9 +296,90 @@ BOOL WINAPI blank_volume(LPCWSTR, LPWSTR label, DWORD, LPDWORD serial, LPDWORD l
 HWND small_desktop = nullptr;
 HWND WINAPI small_desktop_window() { return small_desktop; }
 
-// Every method with parameters in every shape it takes: the vtable call, Invoke, the dispatch overhead (Invoke
-// minus the vtable call, measured side by side) and the overhead against the peers' Invoke with as many arguments.
-void argument_costs(const std::wstring& ocx, const std::wstring& peer_dll, long calls) {
+// A batch of about batch_seconds of `call`.
+template <typename Call>
+batch batch_of(Call call) {
+    return timed(calls_for(batch_seconds, 20, 1000000, call), call);
+}
+
+// The peers' Invoke with one and two arguments, by value or through VARIANT references: Dictionary.Exists(key) and
+// FileSystemObject.BuildPath(path, name). Three arguments are measured against the peer's two (which costs less
+// than three would).
+class peer_calls final {
+public:
+    peer_calls(IDispatch* dictionary, IDispatch* file_system)
+        : dictionary_(dictionary), file_system_(file_system), exists_(dispid_of(dictionary, L"Exists")),
+          build_path_(dispid_of(file_system, L"BuildPath")) {
+        for (int by_ref = 0; by_ref < 2; ++by_ref) {
+            for (int i = 0; i < 2; ++i) {
+                VARIANT& value = values_[by_ref][i];
+                V_VT(&value) = VT_BSTR;
+                V_BSTR(&value) = SysAllocString(i ? L"k" : L"folder");
+                VARIANT& arg = args_[by_ref][i];
+                if (by_ref) {
+                    V_VT(&arg) = VT_BYREF | VT_VARIANT;
+                    V_VARIANTREF(&arg) = &value;
+                } else {
+                    arg = value;
+                }
+            }
+            params_[by_ref][0] = {&args_[by_ref][1], nullptr, 1, 0};
+            params_[by_ref][1] = {args_[by_ref], nullptr, 2, 0};
+        }
+    }
+    peer_calls(const peer_calls&) = delete;
+    peer_calls& operator=(const peer_calls&) = delete;
+    ~peer_calls() {
+        for (auto& pair : values_)
+            for (auto& v : pair) VariantClear(&v);
+    }
+
+    // The peer's call with `count` arguments (1 to 3), by value or through VARIANT references.
+    batch call(size_t count, bool by_ref) {
+        DISPPARAMS* params = &params_[by_ref][count > 1 ? 1 : 0];
+        IDispatch* object = count > 1 ? file_system_ : dictionary_;
+        const DISPID id = count > 1 ? build_path_ : exists_;
+        return batch_of([=] { invoke_with(object, id, DISPATCH_METHOD, params); });
+    }
+
+private:
+    IDispatch* dictionary_;
+    IDispatch* file_system_;
+    DISPID exists_, build_path_;
+    VARIANT values_[2][2];
+    VARIANTARG args_[2][2];
+    DISPPARAMS params_[2][2];
+};
+
+// Each contender's time per call in every round of every pass, in ns (us for cold starts).
+using gathered = std::vector<std::vector<double>>;
+
+void append(gathered& into, const gathered& pass, size_t from, size_t count, double factor) {
+    into.resize(count);
+    for (size_t k = 0; k < count; ++k)
+        for (double v : pass[from + k]) into[k].push_back(v * factor);
+}
+
+// One method with parameters in one shape of argument: the vtable call, Invoke and the peer's Invoke with as many
+// arguments in the same shape.
+struct row {
+    std::string name;
+    shape form;
+    size_t passed;
+    gathered times;  // [vtable, Invoke, peer][round]
+};
+
+// Everything the calls measure, over all passes.
+struct call_results {
+    gathered cheap;  // WindowsMajorVersion through the vtable and through Invoke, the peer's Dictionary.Count
+    gathered peers;  // Exists by value and by VARIANT reference, BuildPath by value and by VARIANT references
+    std::vector<row> rows;
+};
+
+// One pass of the calls: the OCX loaded with its stand-ins, then the cheap method, the peers and every method with
+// parameters in every shape it takes, all in the same interleaved rounds, so that each is measured alongside all
+// the others and every pass adds to every one of them.
+void call_pass(const std::wstring& ocx, const std::wstring& peer_dll, int rounds, call_results& results) {
     loaded_server zorvane(ocx, zvtest::clsid_zorvane);
     loaded_server dictionary(peer_dll, clsid_dictionary);
     loaded_server file_system(peer_dll, clsid_file_system);
@@ -320,66 +395,146 @@ void argument_costs(const std::wstring& ocx, const std::wstring& peer_dll, long 
     zvtest::iat_hook run_key(zorvane.module, "advapi32.dll", "RegOpenKeyExW", fn(&no_key));
     zvtest::iat_hook volume(zorvane.module, "kernel32.dll", "GetVolumeInformationW", fn(&blank_volume));
 
-    // The peers: Dictionary.Exists(key) and FileSystemObject.BuildPath(path, name), by value and through VARIANT
-    // references. Three arguments are measured against the peer's two (which costs less than three would).
-    const DISPID exists = dispid_of(dictionary.object, L"Exists"), build_path = dispid_of(file_system.object, L"BuildPath");
-    double peer[2][3] = {};  // [by value, VARIANT ref][arguments - 1]
-    for (int by_ref = 0; by_ref < 2; ++by_ref) {
-        VARIANT values[2], args[2];
-        for (int i = 0; i < 2; ++i) {
-            V_VT(&values[i]) = VT_BSTR;
-            V_BSTR(&values[i]) = SysAllocString(i ? L"k" : L"folder");
-            if (by_ref) {
-                V_VT(&args[i]) = VT_BYREF | VT_VARIANT;
-                V_VARIANTREF(&args[i]) = &values[i];
-            } else {
-                args[i] = values[i];
-            }
-        }
-        DISPPARAMS one{&args[1], nullptr, 1, 0}, two{args, nullptr, 2, 0};
-        const long n = std::max(1000L, calls / 4);
-        peer[by_ref][0] = per_call_ns(n, [&] { invoke_with(dictionary.object, exists, DISPATCH_METHOD, &one); });
-        peer[by_ref][1] = per_call_ns(n, [&] { invoke_with(file_system.object, build_path, DISPATCH_METHOD, &two); });
-        peer[by_ref][2] = peer[by_ref][1];
-        for (auto& v : values) VariantClear(&v);
-    }
-    std::printf("peer Dictionary.Exists(key) through Invoke: %.0f ns by value, %.0f ns through a VARIANT reference\n",
-                peer[0][0], peer[1][0]);
-    std::printf("peer FileSystemObject.BuildPath(path, name) through Invoke: %.0f ns by value, %.0f ns through VARIANT "
-                "references\n\n", peer[0][1], peer[1][1]);
-    std::printf("%-20s %-12s %4s %9s %9s %9s %8s %8s\n", "method", "shape", "args", "vtable", "Invoke", "overhead",
-                "ovh/peer", "Inv/peer");
+    IDispatch* object = zorvane.object;
+    IDispatch* peer_object = dictionary.object;
+    const DISPID count = dispid_of(peer_object, L"Count");
+    const size_t offset = vtable_offset(object, major_version_dispid);
+    peer_calls peers(dictionary.object, file_system.object);
+    std::vector<batch> contenders = {
+        batch_of([=] { call_vtable(object, offset); }),
+        batch_of([=] { invoke(object, major_version_dispid, DISPATCH_METHOD); }),
+        batch_of([=] { invoke(peer_object, count, DISPATCH_PROPERTYGET); }),
+        peers.call(1, false), peers.call(1, true), peers.call(2, false), peers.call(2, true)};
 
-    double worst = 0;
-    for (const method_info& m : methods_with_parameters(zorvane.object)) {
+    struct setup {
+        const method_info* method;
+        shape form;
+        std::unique_ptr<arguments> args;
+        std::vector<void*> direct;
+    };
+    const std::vector<method_info> methods = methods_with_parameters(object);
+    std::vector<setup> setups;
+    for (const method_info& m : methods) {
+        const bool by_reference = std::any_of(m.params.begin(), m.params.end(), [](parameter p) {
+            return p != parameter::bstr_in && p != parameter::bstr_optional;
+        });
         for (shape s : {shape::by_value, shape::variant_ref, shape::typed_ref, shape::omitted}) {
-            const bool by_reference = std::any_of(m.params.begin(), m.params.end(), [](parameter p) {
-                return p != parameter::bstr_in && p != parameter::bstr_optional;
-            });
             if (s == shape::typed_ref && !by_reference) continue;  // the same as by value
-            arguments args(m, s);
-            if (s == shape::omitted && !args.omits()) continue;
-            const std::vector<void*> direct = args.for_vtable(m, s);
-            auto by_vtable = [&] { call_entry(zorvane.object, m, direct); };
-            auto by_invoke = [&] { invoke_with(zorvane.object, m.id, DISPATCH_METHOD, args.params()); };
-            const long n = calls_for(calls / 4, by_invoke);
-            const double vtable = per_call_ns(n, by_vtable);
-            const double through_invoke = per_call_ns(n, by_invoke);
-            const size_t count = std::max<size_t>(1, args.passed());
-            const double peer_ns = peer[s == shape::variant_ref ? 1 : 0][std::min<size_t>(count, 3) - 1];
-            const double overhead = through_invoke - vtable;
-            // Where the method itself takes more than 20 us, its own variation hides the dispatch.
-            const bool resolvable = vtable < 20000;
-            if (resolvable) worst = std::max(worst, overhead / peer_ns);
-            std::wstring name = m.name;
-            std::printf("%-20ls %-12s %4zu %6.0f ns %6.0f ns %6.0f ns %8.2f %8.2f%s\n", name.c_str(),
-                        shape_names[static_cast<int>(s)], args.passed(), vtable, through_invoke, overhead,
-                        overhead / peer_ns, through_invoke / peer_ns, resolvable ? "" : "  (method's own time hides it)");
+            auto args = std::make_unique<arguments>(m, s);
+            if (s == shape::omitted && !args->omits()) continue;
+            std::vector<void*> direct = args->for_vtable(m, s);
+            setups.push_back({&m, s, std::move(args), std::move(direct)});
         }
     }
-    std::printf("  worst dispatch overhead / peer's Invoke, where it shows: %.2f\n\n", worst);
+    for (const setup& row : setups) {
+        const method_info& m = *row.method;
+        DISPPARAMS* params = row.args->params();
+        const std::vector<void*>* direct = &row.direct;
+        auto by_invoke = [object, &m, params] { invoke_with(object, m.id, DISPATCH_METHOD, params); };
+        // The vtable call and Invoke make as many calls a batch: their difference is taken per call anyway.
+        const long n = calls_for(batch_seconds, 1, 1000000, by_invoke);
+        const size_t passed = std::min<size_t>(std::max<size_t>(1, row.args->passed()), 3);
+        contenders.push_back(timed(n, [object, &m, direct] { call_entry(object, m, *direct); }));
+        contenders.push_back(timed(n, by_invoke));
+        contenders.push_back(peers.call(passed, row.form == shape::variant_ref));
+    }
+
+    const gathered t = interleaved(rounds, contenders);
+    append(results.cheap, t, 0, 3, 1e9);
+    append(results.peers, t, 3, 4, 1e9);
+    results.rows.resize(setups.size());
+    for (size_t i = 0; i < setups.size(); ++i) {
+        row& r = results.rows[i];
+        r.name = narrow(setups[i].method->name);
+        r.form = setups[i].form;
+        r.passed = setups[i].args->passed();
+        append(r.times, t, 7 + 3 * i, 3, 1e9);
+    }
     DestroyWindow(small_desktop);
     FreeLibrary(shell32);
+}
+
+// A host's first use, for us and for the peer: load, class factory, object, the method's name looked up, the call,
+// release, unload; and the first steps of ours alone.
+void cold_pass(const std::wstring& ocx, const std::wstring& peer_dll, int rounds, gathered& results) {
+    auto cold = [](const std::wstring& path, const CLSID& clsid, const wchar_t* member, WORD flags) {
+        return [&path, &clsid, member, flags] {
+            loaded_server server(path, clsid);
+            invoke(server.object, dispid_of(server.object, member), flags);
+        };
+    };
+    auto cold_batch = [](auto call) { return timed(cold_starts_per_batch, call); };
+    const gathered t = interleaved(
+        rounds, {cold_batch(cold(ocx, zvtest::clsid_zorvane, L"WindowsMajorVersion", DISPATCH_METHOD)),
+                 cold_batch(cold(peer_dll, clsid_dictionary, L"Count", DISPATCH_PROPERTYGET)),
+                 cold_batch([&] { FreeLibrary(LoadLibraryW(ocx.c_str())); }),
+                 cold_batch([&] { loaded_server server(ocx, zvtest::clsid_zorvane); })});
+    append(results, t, 0, 4, 1e6);
+}
+
+double quotient(double a, double b) { return a / b; }
+double difference(double a, double b) { return a - b; }
+
+void print_cheap(const gathered& t) {
+    const std::vector<double>&vtable = t[0], &ours = t[1], &peer = t[2];
+    std::printf("%-52s %24s ns\n", "WindowsMajorVersion through the vtable", shown(spread_of(vtable), 0).c_str());
+    std::printf("%-52s %24s ns\n", "WindowsMajorVersion through IDispatch::Invoke", shown(spread_of(ours), 0).c_str());
+    std::printf("%-52s %24s ns\n", "peer Dictionary.Count through IDispatch::Invoke", shown(spread_of(peer), 0).c_str());
+    std::printf("  Invoke / vtable:        %s\n", shown(spread_of(per_round(ours, vtable, quotient)), 2).c_str());
+    std::printf("  our Invoke / peer's:    %s\n", shown(spread_of(per_round(ours, peer, quotient)), 3).c_str());
+    std::printf("  Invoke overhead / peer: %s  (our Invoke minus the method's own work, against the peer's)\n\n",
+                shown(spread_of(per_round(per_round(ours, vtable, difference), peer, quotient)), 2).c_str());
+}
+
+// Every row: the dispatch overhead (Invoke minus the vtable call) and the overhead against the peer's Invoke, each
+// taken within its round. A row whose overhead spreads more between rounds than the overhead itself cannot tell
+// that overhead and stays out of the headline.
+void print_rows(const call_results& results) {
+    const gathered& p = results.peers;
+    std::printf("peer Dictionary.Exists(key) through Invoke, ns: %s by value, %s through a VARIANT reference\n",
+                shown(spread_of(p[0]), 0).c_str(), shown(spread_of(p[1]), 0).c_str());
+    std::printf("peer FileSystemObject.BuildPath(path, name) through Invoke, ns: %s by value, %s through "
+                "VARIANT references\n\n",
+                shown(spread_of(p[2]), 0).c_str(), shown(spread_of(p[3]), 0).c_str());
+    std::printf("%-18s %-11s %4s %20s %8s %20s %20s\n", "method", "shape", "args", "vtable ns", "Invoke",
+                "overhead ns", "overhead / peer");
+    std::string worst_name = "none";
+    spread worst;
+    int in_headline = 0, kept_out = 0;
+    for (const row& r : results.rows) {
+        const std::vector<double>&vtable = r.times[0], &through_invoke = r.times[1], &peer = r.times[2];
+        const std::vector<double> overhead = per_round(through_invoke, vtable, difference);
+        const spread own = spread_of(vtable), over = spread_of(overhead),
+                     against = spread_of(per_round(overhead, peer, quotient));
+        const char* shape_name = shape_names[static_cast<int>(r.form)];
+        std::printf("%-18s %-11s %4zu %20s %8.0f %20s %20s\n", r.name.c_str(), shape_name, r.passed,
+                    shown(own, 0).c_str(), spread_of(through_invoke).median, shown(over, 0).c_str(),
+                    shown(against, 2).c_str());
+        // The round-to-round spread of the overhead: how much the method's own time (which both calls include)
+        // and the dispatch move between rounds, against the overhead being measured.
+        if (over.width() >= over.median) {
+            ++kept_out;
+            std::printf("    not in the headline: its own spread (%.0f ns between the quartiles of its rounds' "
+                        "overhead; its own time %.0f ns between them) exceeds the overhead (%.0f ns)\n",
+                        over.width(), own.width(), over.median);
+            continue;
+        }
+        ++in_headline;
+        if (worst_name == "none" || against.median > worst.median) {
+            worst_name = r.name + ", " + shape_name;
+            worst = against;
+        }
+    }
+    std::printf("  worst dispatch overhead / peer's Invoke, where it shows: %s  (%s; %d rows in it, %d kept out)\n\n",
+                shown(worst, 3).c_str(), worst_name.c_str(), in_headline, kept_out);
+}
+
+void print_cold(const gathered& t) {
+    std::printf("%-52s %24s us\n", "cold start: ZorvaneLib load + create + first call", shown(spread_of(t[0]), 0).c_str());
+    std::printf("%-52s %24s us\n", "  of which LoadLibrary + FreeLibrary", shown(spread_of(t[2]), 0).c_str());
+    std::printf("%-52s %24s us\n", "  of which load + create + release", shown(spread_of(t[3]), 0).c_str());
+    std::printf("%-52s %24s us\n", "cold start: peer load + create + first call", shown(spread_of(t[1]), 0).c_str());
+    std::printf("  ours / peer's:          %s\n", shown(spread_of(per_round(t[0], t[1], quotient)), 3).c_str());
 }
 
 std::wstring system_file(const wchar_t* name) {
@@ -397,59 +552,35 @@ long file_size(const std::wstring& path) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    long calls = 200000;
-    if (argc > 1) calls = std::max(1000L, std::wcstol(argv[1], nullptr, 10));
-    const long cold_starts = std::max(20L, calls / 2000);
+    if (argc > 1) passes = std::max(1, static_cast<int>(std::wcstol(argv[1], nullptr, 10)));
     CoInitialize(nullptr);
 
     const std::wstring ocx = beside_me(L"ZorvaneLib.ocx");
     const std::wstring peer_dll = system_file(L"scrrun.dll");
-    std::printf("ZorvaneLib call cost, %ld-bit, %ld calls per round, best of 5 rounds\n",
-                static_cast<long>(sizeof(void*) * 8), calls);
+    std::printf("ZorvaneLib call cost, %ld-bit, %d passes of %d interleaved rounds; batches of %.2f ms of calls or "
+                "%ld cold starts\n", static_cast<long>(sizeof(void*) * 8), passes, rounds_per_pass,
+                batch_seconds * 1000, cold_starts_per_batch);
+    std::printf("each figure: the median [interquartile range] of its rounds; ratios taken within each round\n");
     std::printf("OCX size: %ld bytes\n\n", file_size(ocx));
-
-    double vtable = 0, ours = 0, peer = 0;
     {
         loaded_server zorvane(ocx, zvtest::clsid_zorvane);
-        loaded_server dictionary(peer_dll, clsid_dictionary);
-        const DISPID count = dispid_of(dictionary.object, L"Count");
         major_version_dispid = dispid_of(zorvane.object, L"WindowsMajorVersion");
-        const size_t offset = vtable_offset(zorvane.object, major_version_dispid);
         std::printf("WindowsMajorVersion: DISPID 0x%08lX, vtable entry %u\n\n",
-                    static_cast<unsigned long>(major_version_dispid), static_cast<unsigned>(offset / sizeof(void*)));
-        vtable = per_call_ns(calls, [&] { call_vtable(zorvane.object, offset); });
-        ours = per_call_ns(calls, [&] { invoke(zorvane.object, major_version_dispid, DISPATCH_METHOD); });
-        peer = per_call_ns(calls, [&] { invoke(dictionary.object, count, DISPATCH_PROPERTYGET); });
+                    static_cast<unsigned long>(major_version_dispid),
+                    static_cast<unsigned>(vtable_offset(zorvane.object, major_version_dispid) / sizeof(void*)));
     }
-    std::printf("%-52s %10.0f ns\n", "WindowsMajorVersion through the vtable", vtable);
-    std::printf("%-52s %10.0f ns\n", "WindowsMajorVersion through IDispatch::Invoke", ours);
-    std::printf("%-52s %10.0f ns\n", "peer Dictionary.Count through IDispatch::Invoke", peer);
-    std::printf("  Invoke / vtable:        %6.2f\n", ours / vtable);
-    std::printf("  our Invoke / peer's:    %6.2f\n", ours / peer);
-    std::printf("  Invoke overhead / peer: %6.2f  (our Invoke minus the method's own work, against the peer's)\n\n",
-                (ours - vtable) / peer);
 
-    argument_costs(ocx, peer_dll, calls);
-
-    auto cold = [&](const std::wstring& path, const CLSID& clsid, bool ours_first_call) {
-        return per_call_ns(cold_starts, [&] {
-            loaded_server server(path, clsid);
-            if (ours_first_call) {
-                invoke(server.object, major_version_dispid, DISPATCH_METHOD);
-            } else {
-                invoke(server.object, dispid_of(server.object, L"Count"), DISPATCH_PROPERTYGET);
-            }
-        });
-    };
-    const double load_only = per_call_ns(cold_starts, [&] { FreeLibrary(LoadLibraryW(ocx.c_str())); });
-    const double load_create = per_call_ns(cold_starts, [&] { loaded_server server(ocx, zvtest::clsid_zorvane); });
-    const double cold_ours = cold(ocx, zvtest::clsid_zorvane, true);
-    const double cold_peer = cold(peer_dll, clsid_dictionary, false);
-    std::printf("%-52s %10.1f us\n", "cold start: ZorvaneLib load + create + first call", cold_ours / 1000);
-    std::printf("%-52s %10.1f us\n", "  of which LoadLibrary + FreeLibrary", load_only / 1000);
-    std::printf("%-52s %10.1f us\n", "  of which load + create + release", load_create / 1000);
-    std::printf("%-52s %10.1f us\n", "cold start: peer load + create + first call", cold_peer / 1000);
-    std::printf("  ours / peer's:          %6.2f\n", cold_ours / cold_peer);
+    // The passes spread every measurement's rounds over the whole run, so that a busy spell of the machine falls
+    // on all of them rather than on a few.
+    call_results calls;
+    gathered cold;
+    for (int pass = 0; pass < passes; ++pass) {
+        call_pass(ocx, peer_dll, rounds_per_pass, calls);
+        cold_pass(ocx, peer_dll, rounds_per_pass, cold);
+    }
+    print_cheap(calls.cheap);
+    print_rows(calls);
+    print_cold(cold);
     CoUninitialize();
     return 0;
 }
