@@ -34,12 +34,16 @@ if(CMAKE_CROSSCOMPILING OR NOT MSVC)
     set(ZV_WIDL_FLAGS --win32)
   endif()
   set(ZV_WIDL_COMMAND ${ZV_WIDL} ${ZV_WIDL_FLAGS} -I${ZV_GENERATED} -I/usr/include/wine/wine/windows -L${ZV_WINE_DLLS})
+  # Run beside the IDL and given its bare name, which the generated files repeat: not the build's folder.
+  get_filename_component(idl_name ${ZV_IDL} NAME)
+  get_filename_component(idl_folder ${ZV_IDL} DIRECTORY)
   add_custom_command(
     OUTPUT ${ZV_GENERATED}/zorvane_idl.h ${ZV_GENERATED}/zorvane_idl_i.c ${ZV_GENERATED}/widl.tlb
-    COMMAND ${ZV_WIDL_COMMAND} -h -o ${ZV_GENERATED}/zorvane_idl.h ${ZV_IDL}
-    COMMAND ${ZV_WIDL_COMMAND} -u -o ${ZV_GENERATED}/zorvane_idl_i.c ${ZV_IDL}
-    COMMAND ${ZV_WIDL_COMMAND} -t -o ${ZV_GENERATED}/widl.tlb ${ZV_IDL}
+    COMMAND ${ZV_WIDL_COMMAND} -h -o ${ZV_GENERATED}/zorvane_idl.h ${idl_name}
+    COMMAND ${ZV_WIDL_COMMAND} -u -o ${ZV_GENERATED}/zorvane_idl_i.c ${idl_name}
+    COMMAND ${ZV_WIDL_COMMAND} -t -o ${ZV_GENERATED}/widl.tlb ${idl_name}
     DEPENDS ${ZV_IDL} ${ZV_GENERATED}/zorvane_version.h
+    WORKING_DIRECTORY ${idl_folder}
     COMMENT "Compiling the IDL with widl")
 else()
   # Native Windows build: MIDL from the Windows SDK.
