@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev
-  wine wine32:i386 wine64 xvfb xauth googletest fonts-wine imagemagick wixl msitools osslsigncode openssl
+  wine wine32:i386 wine64 xvfb xauth googletest fonts-wine imagemagick wixl msitools osslsigncode openssl python3
 )
 
 missing() {
