@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows Installer packages into build/dist/: ZorvaneLib-<version>-x86.msi (per machine, the 32-bit
-# OCX), -x64.msi (per machine, both OCX) and -user.msi (the current user, the 32-bit OCX), from
-# packaging/ZorvaneLib.wxs with wixl. Given a certificate, it signs
+# OCX), -x64.msi (per machine, both OCX), -user.msi (the current user, the 32-bit OCX) and -user-x64.msi (the
+# current user on 64-bit Windows, both OCX), from packaging/ZorvaneLib.wxs with wixl. Given a certificate, it signs
 # the OCX files before packaging and the packages after (osslsigncode); otherwise nothing is signed.
 #
 #   scripts/package.sh [--version X.Y.Z] [--out DIR] [--no-build] [--builds DIR] [--ocx-out DIR]
@@ -158,14 +158,16 @@ rows() { # <ocx> <machine|user> <file id> <folder id> <out>
 rows "$stage/x86/ZorvaneLib.ocx" machine ocx32 Folder32 "$stage/machine32.wxi"
 rows "$stage/x64/ZorvaneLib.ocx" machine ocx64 Folder64 "$stage/machine64.wxi"
 rows "$stage/x86/ZorvaneLib.ocx" user ocx32 Folder32 "$stage/user32.wxi"
+rows "$stage/x64/ZorvaneLib.ocx" user ocx64 Folder64 "$stage/user64.wxi"
 
-for kind in x86 x64 user; do
+for kind in x86 x64 user user-x64; do
   name=ZorvaneLib-$version-$kind
   package=$out/$name.msi
   arch=x86 rows32=machine32.wxi rows64=machine64.wxi files=(ocx32)
   case "$kind" in
     x64) arch=x64 files=(ocx32 ocx64) ;;
     user) rows32=user32.wxi ;;
+    user-x64) arch=x64 rows32=user32.wxi rows64=user64.wxi files=(ocx32 ocx64) ;;
   esac
   product_code=$(tool uuid5 "$product_namespace" "$name")
   # wixl finds sources and includes relative to the folder it runs in.
