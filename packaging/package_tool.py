@@ -10,14 +10,21 @@
       Makes a package from wixl the same for the same contents: every time in its summary information becomes
       the given one, and its package code the UUID v5 of "<name> <SHA-256 of the package>" (hashed with the
       package code all zeros), so that a package with other contents has another code. Prints the code.
+  package_tool.py zip <archive.zip> <seconds since 1970> <folder>
+      The folder's files in a zip archive below the folder's own name, the same for the same files: entries in
+      the order of their names, each with the given time (as UTC; not before 1980, where zip's times begin), the
+      same permissions (rw-r--r--, rwxr-xr-x for what is executable) and no extra fields.
 
 The summary information is rewritten in place, in the sectors of the compound file it already has: the new
 values have the sizes of the old ones.
 """
 import hashlib
+import os
 import struct
 import sys
+import time
 import uuid
+import zipfile
 
 VS_FIXEDFILEINFO_SIGNATURE = 0xFEEF04BD
 SUMMARY_STREAM = "\x05SummaryInformation"
@@ -179,6 +186,30 @@ def finish(path, seconds, namespace, name):
     return code
 
 
+def write_zip(archive, seconds, folder):
+    folder = os.path.abspath(folder)
+    base = os.path.basename(folder)
+    names = []
+    for parent, folders, files in os.walk(folder):
+        folders.sort()
+        for name in files:
+            path = os.path.join(parent, name)
+            if os.path.islink(path) or not os.path.isfile(path):
+                raise Failure(f"not a plain file: {path}")
+            names.append(os.path.relpath(path, folder).replace(os.sep, "/"))
+    when = time.gmtime(max(seconds, 315532800))[:6]  # 1980-01-01
+    with zipfile.ZipFile(archive, "w") as out:
+        for name in sorted(names):
+            path = os.path.join(folder, name)
+            entry = zipfile.ZipInfo(f"{base}/{name}", date_time=when)
+            entry.create_system = 3  # Unix, whose permissions follow
+            mode = 0o755 if os.stat(path).st_mode & 0o100 else 0o644
+            entry.external_attr = (0o100000 | mode) << 16
+            entry.compress_type = zipfile.ZIP_DEFLATED
+            with open(path, "rb") as data:
+                out.writestr(entry, data.read(), compresslevel=9)
+
+
 def main(argv):
     try:
         if len(argv) == 3 and argv[1] == "file-version":
@@ -190,6 +221,10 @@ def main(argv):
             if not argv[3].isdigit():
                 raise Failure(f"not a number of seconds: {argv[3]}")
             print(finish(argv[2], int(argv[3]), argv[4], argv[5]))
+        elif len(argv) == 5 and argv[1] == "zip":
+            if not argv[3].isdigit():
+                raise Failure(f"not a number of seconds: {argv[3]}")
+            write_zip(argv[2], int(argv[3]), argv[4])
         else:
             print(__doc__.strip(), file=sys.stderr)
             return 2
