@@ -40,9 +40,15 @@ class Failure(Exception):
 
 def file_version(path):
     data = open(path, "rb").read()
-    at = data.find(struct.pack("<I", VS_FIXEDFILEINFO_SIGNATURE))
+    # The fixed part follows the resource's key, on a 32-bit boundary of the resource (itself so aligned).
+    key = "VS_VERSION_INFO\0".encode("utf-16-le")
+    at = data.find(key)
     if at < 0:
         raise Failure(f"{path} has no version resource")
+    at += len(key)
+    at += -at % 4
+    if struct.unpack_from("<I", data, at)[0] != VS_FIXEDFILEINFO_SIGNATURE:
+        raise Failure(f"{path}: the version resource has no fixed part where it belongs")
     ms, ls = struct.unpack_from("<II", data, at + 8)
     version = f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
     name = "Translation\0".encode("utf-16-le")
