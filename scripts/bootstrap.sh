@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev
-  wine wine32:i386 wine64 xvfb xauth googletest fonts-wine imagemagick wixl msitools osslsigncode openssl
+  wine wine32:i386 wine64 xvfb xauth googletest fonts-wine imagemagick wixl msitools osslsigncode openssl python3
   fp-compiler-3.2.2 fp-utils-3.2.2 fp-units-base-3.2.2 fpc-source-3.2.2 lazarus-src-2.2
 )
 

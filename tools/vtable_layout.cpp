@@ -1,5 +1,7 @@
-// vtable_layout <in.tlb> <out.tlb>: puts the type descriptions of the compiled type library in their
-// published order and lays out _Zorvane's table of functions.
+// vtable_layout <in.tlb> <out.tlb> [<created>]: puts the type descriptions of the compiled type library in their
+// published order and lays out _Zorvane's table of functions. Given <created> (seconds since 1970, UTC), it
+// also writes that time where the IDL compiler recorded when it ran, so that the library is the same for every
+// build of the same sources.
 #include <windows.h>
 #include <ole2.h>
 #include <oleauto.h>
@@ -64,6 +66,7 @@ using offset = uint64_t;  // wide enough that no sum of file offsets wraps
 constexpr uint32_t msft_magic = 0x5446534D;
 constexpr size_t header_varflags = 0x14;
 constexpr size_t header_typeinfo_count = 0x20;
+constexpr size_t header_custom_data = 0x40;  // the library's first custom data entry
 constexpr size_t header_dispatch = 0x4C;  // reference to IDispatch
 constexpr size_t header_size = 0x54;      // then an offset per type description, then the segment directory
 constexpr uint32_t varflag_help_dll = 0x100;
@@ -73,6 +76,8 @@ constexpr size_t segment_references = 3;
 constexpr size_t segment_guids = 5;
 constexpr size_t segment_names = 7;
 constexpr size_t segment_typedescs = 9;
+constexpr size_t segment_custom_data = 11;   // the values
+constexpr size_t segment_custom_guids = 12;  // entries: GUID, value, next entry
 constexpr size_t typeinfo_size = 0x64;
 constexpr size_t typeinfo_kind = 0x00;     // low nibble: TYPEKIND; high word: the description's own index
 constexpr size_t typeinfo_members = 0x04;  // file offset of the member records
@@ -457,6 +462,64 @@ void lay_out(msft_file& tlb) {
     tlb.put32(source + typeinfo_flags, tlb.u32(source + typeinfo_flags) | uint32_t{TYPEFLAG_FNONEXTENSIBLE});
 }
 
+// The custom data the IDL compiler attaches to the library about its own run (the same GUIDs for widl and MIDL):
+// the time it ran (VT_UI4) and "Created by ... at <ctime text>\n" (VT_BSTR).
+constexpr GUID compiler_time_guid = {0xDE77BA63, 0x517C, 0x11D1, {0xA2, 0xDA, 0x00, 0x00, 0xF8, 0x77, 0x3C, 0xE9}};
+constexpr GUID compiler_text_guid = {0xDE77BA65, 0x517C, 0x11D1, {0xA2, 0xDA, 0x00, 0x00, 0xF8, 0x77, 0x3C, 0xE9}};
+constexpr size_t ctime_length = 24;  // "Wed Dec  9 13:02:22 2026"
+
+// `seconds` as ctime writes it, in UTC, without its line end.
+std::string ctime_text(uint32_t seconds) {
+    const ULONGLONG ticks = (ULONGLONG{seconds} + 11644473600ULL) * 10000000ULL;  // since 1601, in 100 ns
+    FILETIME file_time{static_cast<DWORD>(ticks & 0xFFFFFFFF), static_cast<DWORD>(ticks >> 32)};
+    SYSTEMTIME t{};
+    if (!FileTimeToSystemTime(&file_time, &t)) throw error("cannot convert the time " + std::to_string(seconds));
+    static const char days[] = "SunMonTueWedThuFriSat", months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3s %.3s%3u %02u:%02u:%02u %u", days + 3 * t.wDayOfWeek,
+                  months + 3 * (t.wMonth - 1), t.wDay, t.wHour, t.wMinute, t.wSecond, t.wYear);
+    return text;
+}
+
+// Writes `created` as the time the IDL compiler ran, in its time value and at the end of its text; either may be
+// missing (a compiler that records neither), but what is there must have the form it has. Returns how many
+// were found.
+unsigned stamp(msft_file& tlb, uint32_t created) {
+    const offset guids = tlb.segment_offset(segment_guids);
+    const offset values = tlb.segment_offset(segment_custom_data);
+    const offset entries = tlb.segment_offset(segment_custom_guids);
+    unsigned found = 0, visited = 0;
+    for (uint32_t entry = tlb.u32(header_custom_data); entry != no_offset; entry = tlb.u32(entries + entry + 8)) {
+        if (++visited > 0x10000) throw error("the library's custom data entries run in a circle");
+        GUID guid;
+        const std::vector<unsigned char> guid_bytes = tlb.copy(guids + tlb.u32(entries + entry), sizeof guid);
+        std::memcpy(&guid, guid_bytes.data(), sizeof guid);
+        const uint32_t value = tlb.u32(entries + entry + 4);
+        const bool time = IsEqualGUID(guid, compiler_time_guid), text = IsEqualGUID(guid, compiler_text_guid);
+        if (!time && !text) continue;
+        if (value & 0x80000000u) throw error("the IDL compiler's custom data is stored in place");
+        const offset at = values + value;
+        const VARTYPE type = tlb.u16(at);
+        if (time) {
+            if (type != VT_UI4 && type != VT_I4) throw error("the IDL compiler's time is of type " + hex(type));
+            tlb.put32(at + 2, created);
+        } else {
+            if (type != VT_BSTR) throw error("the IDL compiler's text is of type " + hex(type));
+            const size_t length = tlb.u32(at + 2);
+            std::vector<unsigned char> chars = tlb.copy(at + 6, length);
+            const std::string old(chars.begin(), chars.end());
+            const size_t when = old.rfind(" at ");
+            if (when == std::string::npos || length != when + 4 + ctime_length + 1 || old.back() != '\n')
+                throw error("the IDL compiler's text has an unexpected form: " + old);
+            const std::string stamped = ctime_text(created);
+            std::copy(stamped.begin(), stamped.end(), chars.begin() + static_cast<ptrdiff_t>(when + 4));
+            tlb.paste(at + 6, chars);
+        }
+        ++found;
+    }
+    return found;
+}
+
 // Owners of what oleaut32 hands out.
 struct com_release {
     void operator()(IUnknown* p) const { p->Release(); }
@@ -673,16 +736,47 @@ void verify(const wchar_t* path, size_t written_pointer_size) {
         throw error("__Zorvane reports type flags " + hex(flags) + ", expected " + hex(source_flags));
 }
 
+// oleaut32 reads the written time back as the library's custom data.
+void verify_stamp(const wchar_t* path, uint32_t created) {
+    ITypeLib* raw = nullptr;
+    check(LoadTypeLibEx(full_path(path).c_str(), REGKIND_NONE, &raw), "LoadTypeLibEx");
+    const com_ptr<ITypeLib> lib(raw);
+    ITypeLib2* raw2 = nullptr;
+    check(lib->QueryInterface(IID_ITypeLib2, reinterpret_cast<void**>(&raw2)), "QueryInterface(ITypeLib2)");
+    const com_ptr<ITypeLib2> lib2(raw2);
+    VARIANT value;
+    VariantInit(&value);
+    check(lib2->GetCustData(compiler_time_guid, &value), "GetCustData");
+    const bool same = (value.vt == VT_UI4 && value.ulVal == created) ||
+                      (value.vt == VT_I4 && static_cast<uint32_t>(value.lVal) == created);
+    VariantClear(&value);
+    if (!same) throw error("the library's recorded time is not the one written");
+}
+
+// Seconds since 1970 as given on the command line: decimal digits alone.
+uint32_t seconds(const wchar_t* text) {
+    uint64_t value = 0;
+    if (!*text) throw error("<created> is empty");
+    for (const wchar_t* c = text; *c; ++c) {
+        if (*c < L'0' || *c > L'9') throw error("<created> is not a number of seconds: " + narrow(text));
+        value = value * 10 + static_cast<uint64_t>(*c - L'0');
+        if (value > 0xFFFFFFFFu) throw error("<created> does not fit the library's time: " + narrow(text));
+    }
+    return static_cast<uint32_t>(value);
+}
+
 int run(int argc, wchar_t** argv) {
-    if (argc != 3) throw error("usage: vtable_layout <in.tlb> <out.tlb>");
+    if (argc != 3 && argc != 4) throw error("usage: vtable_layout <in.tlb> <out.tlb> [<created>]");
     if (same_file(argv[1], argv[2]))
         throw error("<in.tlb> and <out.tlb> must be different files");
     std::vector<unsigned char> bytes = read_file(argv[1]);
     msft_file tlb(bytes);
     reorder(tlb);
     lay_out(tlb);
+    const bool stamped = argc == 4 && stamp(tlb, seconds(argv[3])) > 0;
     write_file(argv[2], bytes);
     verify(argv[2], tlb.pointer_size());
+    if (stamped) verify_stamp(argv[2], seconds(argv[3]));
     return 0;
 }
 
@@ -700,7 +794,7 @@ int main() {
         status = run(argc, argv);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vtable_layout: %s\n", e.what());
-        if (argc == 3 && !same_file(argv[1], argv[2])) DeleteFileW(argv[2]);
+        if ((argc == 3 || argc == 4) && !same_file(argv[1], argv[2])) DeleteFileW(argv[2]);
     }
     LocalFree(argv);
     return status;

@@ -1,6 +1,7 @@
 // The exports: class objects, unloading, registration for the machine and for the user.
 #include "support/ocx.h"
 #include "support/published.h"
+#include "support/version_text.h"
 
 #include <gtest/gtest.h>
 
@@ -79,7 +80,7 @@ void expect_registered() {
     EXPECT_EQ(zvtest::clsid_zorvane_text, value_of(prog_id_clsid));
 
     const std::wstring library = std::wstring(L"TypeLib\\") + zvtest::libid_zorvane_text + L"\\1.0";
-    EXPECT_EQ(L"Quelm Zorvane ActiveX 1.5", value_of(library));
+    EXPECT_EQ(zvtest::product_title(), value_of(library));
     const std::wstring flags = value_of(library + L"\\FLAGS");  // Wine also writes FHASDISKIMAGE (8)
     EXPECT_TRUE(flags == L"2" || flags == L"10") << std::string(flags.begin(), flags.end());
     EXPECT_EQ(path, value_of(library + (sizeof(void*) == 8 ? L"\\0\\win64" : L"\\0\\win32")));
@@ -207,9 +208,11 @@ TEST(server, version_resource) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(static_cast<DWORD>(MAKELONG(5, 1)), fixed->dwFileVersionMS);
-    EXPECT_EQ(0u, fixed->dwFileVersionLS);
-    EXPECT_EQ(static_cast<DWORD>(MAKELONG(5, 1)), fixed->dwProductVersionMS);
+    // The project's version, major.minor.patch.0, in both.
+    EXPECT_EQ(static_cast<DWORD>(MAKELONG(ZV_VERSION_MINOR, ZV_VERSION_MAJOR)), fixed->dwFileVersionMS);
+    EXPECT_EQ(static_cast<DWORD>(MAKELONG(0, ZV_VERSION_PATCH)), fixed->dwFileVersionLS);
+    EXPECT_EQ(static_cast<DWORD>(MAKELONG(ZV_VERSION_MINOR, ZV_VERSION_MAJOR)), fixed->dwProductVersionMS);
+    EXPECT_EQ(static_cast<DWORD>(MAKELONG(0, ZV_VERSION_PATCH)), fixed->dwProductVersionLS);
     EXPECT_EQ(static_cast<DWORD>(VFT_DLL), fixed->dwFileType);
     EXPECT_EQ(static_cast<DWORD>(VOS__WINDOWS32), fixed->dwFileOS);
 
@@ -220,8 +223,10 @@ TEST(server, version_resource) {
         if (!VerQueryValueW(data.data(), key.c_str(), reinterpret_cast<void**>(&value), &chars)) return std::wstring(L"(missing)");
         return std::wstring(value, chars ? chars - 1 : 0);
     };
-    EXPECT_EQ(L"1.05", text(L"FileVersion"));
-    EXPECT_EQ(L"1.05", text(L"ProductVersion"));
+    EXPECT_EQ(zvtest::short_version_text(), text(L"FileVersion"));
+    EXPECT_EQ(zvtest::short_version_text(), text(L"ProductVersion"));
+    EXPECT_EQ(zvtest::product_title(), text(L"FileDescription"));
+    EXPECT_EQ(zvtest::product_title(), text(L"ProductName"));
     EXPECT_EQ(L"ZorvaneLib", text(L"InternalName"));
     EXPECT_EQ(L"ZorvaneLib.ocx", text(L"OriginalFilename"));
     EXPECT_EQ(L"", text(L"OLESelfRegister"));
